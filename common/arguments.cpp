@@ -1,0 +1,67 @@
+#include "common/arguments.h"
+
+#include "common/platform.h"
+
+namespace {
+
+bool IsSeparator(char byte) {
+  auto value = static_cast<unsigned char>(byte);
+  return value >= 0x01 && value <= 0x20;
+}
+
+}  // namespace
+
+std::string TakeArgument(const char*& position) {
+  const char* p = position;
+  for (;;) {
+    while (IsSeparator(*p)) ++p;
+    if (p[0] == '"' && p[1] == '"') {
+      p += 2;
+      continue;
+    }
+    break;
+  }
+  std::string argument;
+  while (*p != 0 && !IsSeparator(*p)) {
+    if (*p == '"') {
+      ++p;
+      while (*p != 0 && *p != '"') argument += *p++;
+      if (*p == '"') ++p;
+    } else {
+      argument += *p++;
+    }
+  }
+  position = p;
+  return argument;
+}
+
+std::int32_t CountArguments(const char* commandLine) {
+  const char* position = commandLine;
+  TakeArgument(position);
+  std::int32_t count = 0;
+  while (!TakeArgument(position).empty()) ++count;
+  return count;
+}
+
+std::string ArgumentOf(const char* commandLine, std::int32_t index) {
+  if (index < 1) return {};
+  const char* position = commandLine;
+  TakeArgument(position);
+  std::string argument;
+  for (std::int32_t i = 0; i < index; ++i) {
+    argument = TakeArgument(position);
+    if (argument.empty()) break;
+  }
+  return argument;
+}
+
+std::int32_t ArgumentCount() { return CountArguments(GetCommandLineA()); }
+
+std::string ArgumentAt(std::int32_t index) {
+  if (index == 0) {
+    char path[4096];
+    std::uint32_t length = GetModuleFileNameA(path, sizeof path);
+    return std::string(path, length);
+  }
+  return ArgumentOf(GetCommandLineA(), index);
+}

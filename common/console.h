@@ -1,0 +1,75 @@
+// Text streams, console output and the I/O result code.
+//
+// A text stream collects bytes in a 128-byte buffer and hands them to the
+// system in whole buffers; on a character device every group of writes is
+// pushed out at its end as well. Bytes pass unchanged: an LF is never turned
+// into CR LF. Failures are never thrown here: they are recorded in the I/O
+// result code, which the caller checks after each group of writes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/platform.h"
+
+inline constexpr std::uint32_t TextBufferSize = 128;
+
+/// I/O result codes of the runtime itself (the others are system error
+/// numbers).
+inline constexpr std::int32_t ReadBeyondEndOfFile = 100;
+inline constexpr std::int32_t DiskFull = 101;
+inline constexpr std::int32_t FileNotOpen = 103;
+inline constexpr std::int32_t FileNotOpenForInput = 104;
+inline constexpr std::int32_t FileNotOpenForOutput = 105;
+
+enum class StreamState { Closed, Reading, Writing };
+
+/// A buffered byte channel on a file or a standard handle.
+struct TextStream {
+  std::string Name;
+  StreamState State = StreamState::Closed;
+  Handle FileHandle = InvalidHandleValue;
+  std::uint8_t Buffer[TextBufferSize] = {};
+  /// Reading: index of the next byte to consume; writing: bytes waiting.
+  std::uint32_t Position = 0;
+  /// Reading only: number of valid bytes in the buffer.
+  std::uint32_t End = 0;
+  /// Set when the output is a character device: each push writes out.
+  bool IsCharDevice = false;
+  /// Bound to standard output; opened by the first write.
+  bool IsStandardOutput = false;
+  bool OpenAttempted = false;
+};
+
+/// The text stream of the process's standard output.
+extern TextStream ConsoleOutput;
+
+/// Binds a stream to standard output without opening it.
+void BindStandardOutput(TextStream& stream);
+
+/// Records a failure; replaces any earlier code. Successes never clear it.
+void SetIOResult(std::int32_t code);
+
+/// Returns the I/O result code and resets it to 0.
+std::int32_t TakeIOResult();
+
+/// Raises `EInOutError` when the I/O result code is not 0 (and resets it).
+void CheckIOResult();
+
+void WriteText(TextStream& stream, const std::string& text);
+void WriteText(TextStream& stream, const char* text, std::size_t length);
+/// Decimal, with "-" before a negative value; no padding, no grouping.
+void WriteInteger(TextStream& stream, std::int32_t value);
+void WriteCharacter(TextStream& stream, char byte);
+/// Appends CR LF, then pushes like `FlushText`.
+void WriteLineEnd(TextStream& stream);
+/// Writes the buffer out now if the stream is a character device.
+void FlushText(TextStream& stream);
+
+/// Writes out the waiting bytes, whatever the device; records a failure.
+/// Returns false when the system write failed.
+bool DrainTextBuffer(TextStream& stream);
+
+/// Writes out what `ConsoleOutput` still holds; the handle stays open and
+/// failures are not recorded.
+void CloseConsoleOutput();

@@ -1,0 +1,88 @@
+// The exception classes. Every failure that a program does not test for
+// itself becomes one of these; none is ever caught by the programs, so each
+// one ends the run through the fatal error path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// Root of the class hierarchy; knows its own class name as text.
+class TObject {
+ public:
+  virtual ~TObject() = default;
+  virtual const char* ClassName() const { return "TObject"; }
+};
+
+/// A failure with a message text and the code address it was raised at.
+class Exception : public TObject {
+ public:
+  explicit Exception(std::string message) : Message(std::move(message)) {}
+  const char* ClassName() const override { return "Exception"; }
+  std::string Message;
+  /// Offset of the raising code from the start of the program's code.
+  std::uintptr_t RaiseAddress = 0;
+};
+
+#define DECLARE_EXCEPTION_CLASS(Name, Base)                          \
+  class Name : public Base {                                         \
+   public:                                                           \
+    using Base::Base;                                                \
+    const char* ClassName() const override { return #Name; }         \
+  }
+
+DECLARE_EXCEPTION_CLASS(EOutOfMemory, Exception);
+DECLARE_EXCEPTION_CLASS(EInvalidPointer, Exception);
+DECLARE_EXCEPTION_CLASS(EIntError, Exception);
+DECLARE_EXCEPTION_CLASS(EDivByZero, EIntError);
+DECLARE_EXCEPTION_CLASS(ERangeError, EIntError);
+DECLARE_EXCEPTION_CLASS(EIntOverflow, EIntError);
+DECLARE_EXCEPTION_CLASS(EMathError, Exception);
+DECLARE_EXCEPTION_CLASS(EInvalidOp, EMathError);
+DECLARE_EXCEPTION_CLASS(EZeroDivide, EMathError);
+DECLARE_EXCEPTION_CLASS(EOverflow, EMathError);
+DECLARE_EXCEPTION_CLASS(EUnderflow, EMathError);
+DECLARE_EXCEPTION_CLASS(EAccessViolation, Exception);
+DECLARE_EXCEPTION_CLASS(EPrivilege, Exception);
+DECLARE_EXCEPTION_CLASS(EStackOverflow, Exception);
+DECLARE_EXCEPTION_CLASS(EControlC, Exception);
+
+#undef DECLARE_EXCEPTION_CLASS
+
+/// A failed I/O operation; holds the I/O result code that caused it.
+class EInOutError : public Exception {
+ public:
+  explicit EInOutError(std::int32_t code);
+  const char* ClassName() const override { return "EInOutError"; }
+  std::int32_t ErrorCode;
+};
+
+/// A system exception with no class of its own; holds the system's code.
+class EExternalException : public Exception {
+ public:
+  explicit EExternalException(std::uint32_t code);
+  const char* ClassName() const override { return "EExternalException"; }
+  std::uint32_t ExceptionCode;
+};
+
+/// The message that `EInOutError` carries for an I/O result code.
+std::string InOutErrorMessage(std::int32_t code);
+
+/// Writes the unhandled-exception report, "Exception <class> in module
+/// <module> at <address>.\n<message>" plus a full stop when the message does
+/// not already end in one, into `out` (no terminating 0). Uses no heap, so
+/// that it may run inside a fault handler. Returns the length written.
+std::size_t FormatExceptionReport(char* out, std::size_t size, const char* className,
+                                  const char* moduleName, std::uintptr_t address,
+                                  const char* message, std::size_t messageLength);
+
+/// The unhandled-exception report as a string.
+std::string ExceptionReport(const char* className, const std::string& moduleName,
+                            std::uintptr_t address, const std::string& message);
+
+/// "Runtime error NNN at XXXXXXXX": the number right-aligned in three places.
+std::string RuntimeErrorReport(std::int32_t number, std::uintptr_t address);
+
+/// Class name and message that a processor fault of this system exception
+/// record becomes. Uses no heap; `message` receives a 0-terminated text.
+const char* DescribeFault(std::uint32_t code, std::uintptr_t codeAddress, bool isWrite,
+                          std::uintptr_t dataAddress, char* message, std::size_t size);

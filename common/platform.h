@@ -1,0 +1,171 @@
+// The operating-system services both programs use, in the shape of the Win32
+// calls they were designed against. Everything above this header is portable
+// code; each backend file (platform_posix.cpp) implements these services for
+// one system. No system header is included here or above it.
+//
+// Every call goes through `PlatformCalls`, a table of function pointers that
+// tests may replace entry by entry to make a chosen call fail with a chosen
+// code or to pretend that a handle is a console.
+#pragma once
+
+#include <cstdint>
+
+using Handle = std::intptr_t;
+
+/// The handle value that a failed open or an unknown standard handle returns.
+inline constexpr Handle InvalidHandleValue = -1;
+
+/// Which standard handle `GetStdHandle` returns.
+enum StandardHandle : std::uint32_t { StdInputHandle = 0, StdOutputHandle = 1, StdErrorHandle = 2 };
+
+/// Device types reported by `GetFileType`.
+enum FileType : std::uint32_t {
+  FileTypeUnknown = 0,
+  FileTypeDisk = 1,
+  FileTypeChar = 2,
+  FileTypePipe = 3,
+};
+
+/// Access rights for `CreateFileA`.
+inline constexpr std::uint32_t GenericRead = 0x80000000u;
+inline constexpr std::uint32_t GenericWrite = 0x40000000u;
+
+/// Share modes for `CreateFileA`. Accepted and ignored where the system has
+/// no share modes.
+inline constexpr std::uint32_t FileShareRead = 1;
+inline constexpr std::uint32_t FileShareWrite = 2;
+
+/// Creation dispositions for `CreateFileA`.
+inline constexpr std::uint32_t CreateAlways = 2;
+inline constexpr std::uint32_t OpenExisting = 3;
+
+/// Error numbers, with their Win32 values, that the programs and tests name.
+inline constexpr std::uint32_t ErrorFileNotFound = 2;
+inline constexpr std::uint32_t ErrorPathNotFound = 3;
+inline constexpr std::uint32_t ErrorTooManyOpenFiles = 4;
+inline constexpr std::uint32_t ErrorAccessDenied = 5;
+inline constexpr std::uint32_t ErrorInvalidHandle = 6;
+inline constexpr std::uint32_t ErrorNotEnoughMemory = 8;
+inline constexpr std::uint32_t ErrorWriteProtect = 19;
+inline constexpr std::uint32_t ErrorGenFailure = 31;
+inline constexpr std::uint32_t ErrorSharingViolation = 32;
+inline constexpr std::uint32_t ErrorFileExists = 80;
+inline constexpr std::uint32_t ErrorInvalidParameter = 87;
+inline constexpr std::uint32_t ErrorBrokenPipe = 109;
+inline constexpr std::uint32_t ErrorDiskFull = 112;
+inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
+inline constexpr std::uint32_t ErrorFileTooLarge = 223;
+inline constexpr std::uint32_t ErrorIoDevice = 1117;
+inline constexpr std::uint32_t ErrorCantResolveFilename = 1921;
+
+/// System exception codes passed to the unhandled-exception filter.
+inline constexpr std::uint32_t ExceptionAccessViolation = 0xC0000005u;
+inline constexpr std::uint32_t ExceptionInPageError = 0xC0000006u;
+inline constexpr std::uint32_t ExceptionIllegalInstruction = 0xC000001Du;
+inline constexpr std::uint32_t ExceptionArrayBoundsExceeded = 0xC000008Cu;
+inline constexpr std::uint32_t ExceptionFltDenormalOperand = 0xC000008Du;
+inline constexpr std::uint32_t ExceptionFltDivideByZero = 0xC000008Eu;
+inline constexpr std::uint32_t ExceptionFltInexactResult = 0xC000008Fu;
+inline constexpr std::uint32_t ExceptionFltInvalidOperation = 0xC0000090u;
+inline constexpr std::uint32_t ExceptionFltOverflow = 0xC0000091u;
+inline constexpr std::uint32_t ExceptionFltStackCheck = 0xC0000092u;
+inline constexpr std::uint32_t ExceptionFltUnderflow = 0xC0000093u;
+inline constexpr std::uint32_t ExceptionIntDivideByZero = 0xC0000094u;
+inline constexpr std::uint32_t ExceptionIntOverflow = 0xC0000095u;
+inline constexpr std::uint32_t ExceptionPrivilegedInstruction = 0xC0000096u;
+inline constexpr std::uint32_t ExceptionStackOverflow = 0xC00000FDu;
+inline constexpr std::uint32_t ExceptionControlCExit = 0xC000013Au;
+
+/// What the system tells the unhandled-exception filter about a processor
+/// fault. For an access violation, `IsWrite` says whether the faulting access
+/// was a write and `DataAddress` is the address it touched.
+struct ExceptionRecord {
+  std::uint32_t Code;
+  std::uintptr_t Address;
+  bool IsWrite;
+  std::uintptr_t DataAddress;
+};
+
+/// Called on a processor fault, on a stack of its own; must not return.
+using ExceptionFilter = void (*)(const ExceptionRecord& record);
+
+/// Identity of a file on its volume, as `GetFileInformationByHandle` reports
+/// it; two names designate the same file exactly when their identities match.
+struct FileIdentity {
+  std::uint64_t Volume;
+  std::uint64_t Index;
+  bool IsRegular;
+};
+
+/// The table behind every service below. Tests may replace entries and must
+/// restore them.
+struct PlatformCallTable {
+  const char* (*GetCommandLineA)();
+  std::uint32_t (*GetModuleFileNameA)(char* buffer, std::uint32_t size);
+  Handle (*GetStdHandle)(StandardHandle which);
+  std::uint32_t (*GetFileType)(Handle handle);
+  Handle (*CreateFileA)(const char* name, std::uint32_t access, std::uint32_t share,
+                        std::uint32_t disposition);
+  bool (*ReadFile)(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done);
+  bool (*WriteFile)(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done);
+  bool (*GetFileSizeEx)(Handle handle, std::int64_t* size);
+  bool (*CloseHandle)(Handle handle);
+  bool (*GetFileInformationByHandle)(Handle handle, FileIdentity* identity);
+  bool (*GetFileInformationByName)(const char* name, FileIdentity* identity);
+  void (*MessageBeep)(std::uint32_t type);
+  void (*MessageBoxA)(const char* text, const char* caption);
+  void (*SetUnhandledExceptionFilter)(ExceptionFilter filter);
+  std::uintptr_t (*GetModuleHandleA)();
+  void (*ExitProcess)(std::uint32_t status);  // never returns
+};
+
+extern PlatformCallTable PlatformCalls;
+
+/// The error number of the last failed call (Win32 numbering).
+std::uint32_t GetLastError();
+
+/// Sets the number that `GetLastError` returns; for backends and test fakes.
+void SetLastError(std::uint32_t code);
+
+/// Hands the process's argument vector to the backend before anything else
+/// runs; the command line and the module name are derived from it.
+void PlatformStartup(int argc, char** argv);
+
+inline const char* GetCommandLineA() { return PlatformCalls.GetCommandLineA(); }
+inline std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) {
+  return PlatformCalls.GetModuleFileNameA(buffer, size);
+}
+inline Handle GetStdHandle(StandardHandle which) { return PlatformCalls.GetStdHandle(which); }
+inline std::uint32_t GetFileType(Handle handle) { return PlatformCalls.GetFileType(handle); }
+inline Handle CreateFileA(const char* name, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t disposition) {
+  return PlatformCalls.CreateFileA(name, access, share, disposition);
+}
+inline bool ReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
+  return PlatformCalls.ReadFile(handle, buffer, count, done);
+}
+inline bool WriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
+  return PlatformCalls.WriteFile(handle, buffer, count, done);
+}
+inline bool GetFileSizeEx(Handle handle, std::int64_t* size) {
+  return PlatformCalls.GetFileSizeEx(handle, size);
+}
+inline bool CloseHandle(Handle handle) { return PlatformCalls.CloseHandle(handle); }
+inline bool GetFileInformationByHandle(Handle handle, FileIdentity* identity) {
+  return PlatformCalls.GetFileInformationByHandle(handle, identity);
+}
+inline bool GetFileInformationByName(const char* name, FileIdentity* identity) {
+  return PlatformCalls.GetFileInformationByName(name, identity);
+}
+inline void MessageBeep(std::uint32_t type) { PlatformCalls.MessageBeep(type); }
+inline void MessageBoxA(const char* text, const char* caption) {
+  PlatformCalls.MessageBoxA(text, caption);
+}
+inline void SetUnhandledExceptionFilter(ExceptionFilter filter) {
+  PlatformCalls.SetUnhandledExceptionFilter(filter);
+}
+inline std::uintptr_t GetModuleHandleA() { return PlatformCalls.GetModuleHandleA(); }
+[[noreturn]] inline void ExitProcess(std::uint32_t status) {
+  PlatformCalls.ExitProcess(status);
+  __builtin_unreachable();
+}

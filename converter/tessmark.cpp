@@ -1,0 +1,97 @@
+// tessmark: copies a text file from EUC-JP to Shift_JIS, line by line, with
+// CR LF line ends.
+#include <string>
+
+#include "common/arguments.h"
+#include "common/console.h"
+#include "common/program.h"
+#include "converter/textfile.h"
+#include "converter/transcode.h"
+
+namespace {
+
+const char Banner[] =
+    "Tessmark v1.0\n"
+    "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
+    "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n";
+const char Usage[] = "USAGE: Tessmark inputfilename.euc outputfilename.sjs\n";
+const char OpenFailure[] = "Can not open/creat file: ";
+
+std::string InputName;
+std::string OutputName;
+TextFile InputFile;
+TextFile OutputFile;
+
+/// Prints the open-failure message for a name and stops.
+[[noreturn]] void StopOnName(const std::string& name) {
+  WriteText(ConsoleOutput, OpenFailure);
+  WriteText(ConsoleOutput, name);
+  WriteLineEnd(ConsoleOutput);
+  CheckIOResult();
+  HaltWithStatus(ExitStopped);
+}
+
+/// True when the output name designates the regular file open as input:
+/// creating it would empty the input before its first line is read.
+bool OutputIsInput() {
+  FileIdentity input{};
+  FileIdentity output{};
+  if (!GetFileInformationByHandle(InputFile.FileHandle, &input)) return false;
+  if (!GetFileInformationByName(OutputName.c_str(), &output)) return false;
+  return input.IsRegular && input.Volume == output.Volume && input.Index == output.Index;
+}
+
+void MainBlock() {
+  WriteText(ConsoleOutput, Banner);
+  WriteLineEnd(ConsoleOutput);
+  CheckIOResult();
+  if (ArgumentCount() == 0) {
+    WriteText(ConsoleOutput, Usage);
+    WriteLineEnd(ConsoleOutput);
+    CheckIOResult();
+    HaltWithStatus(ExitNormal);
+  }
+
+  InputName = ArgumentAt(1);
+  if (ArgumentCount() == 1) {
+    std::string extension = ExtensionOf(InputName);
+    std::string baseName = InputName.substr(0, InputName.size() - extension.size());
+    OutputName = baseName + ".SJS";
+  } else {
+    OutputName = ArgumentAt(2);
+  }
+
+  OpenTextInput(InputFile, InputName);
+  if (TakeIOResult() != 0) StopOnName(InputName);
+  if (OutputIsInput()) StopOnName(OutputName);
+  CreateTextOutput(OutputFile, OutputName);
+  if (TakeIOResult() != 0) StopOnName(OutputName);
+
+  WriteText(ConsoleOutput, "Converting...");
+  FlushText(ConsoleOutput);
+  CheckIOResult();
+
+  for (;;) {
+    bool atEnd = AtEndOfText(InputFile);
+    CheckIOResult();
+    if (atEnd) break;
+    std::string line = ReadLine(InputFile);
+    CheckIOResult();
+    WriteText(OutputFile, TranscodeLine(line));
+    WriteLineEnd(OutputFile);
+    CheckIOResult();
+  }
+
+  WriteText(ConsoleOutput, " done!");
+  WriteLineEnd(ConsoleOutput);
+  CheckIOResult();
+  CloseText(OutputFile);
+  CheckIOResult();
+  CloseText(InputFile);
+  CheckIOResult();
+  HaltWithStatus(ExitNormal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { RunProgram(argc, argv, MainBlock); }

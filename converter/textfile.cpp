@@ -1,0 +1,127 @@
+#include "converter/textfile.h"
+
+namespace {
+
+constexpr char CarriageReturn = 13;
+constexpr char LineFeed = 10;
+
+/// Lines are gathered in pieces of at most this many bytes.
+constexpr std::size_t LinePiece = 255;
+
+void BindName(TextFile& file, const std::string& name) {
+  file = TextFile{};
+  file.Name = name;
+}
+
+/// Refills the buffer from the file. A fetch that yields nothing (or fails)
+/// leaves the end mark in the buffer, and since the end mark is never
+/// consumed, nothing is fetched again.
+void FetchBlock(TextFile& file) {
+  std::uint64_t done = 0;
+  if (!ReadFile(file.FileHandle, file.Buffer, TextBufferSize, &done)) {
+    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+    done = 0;
+  }
+  file.Position = 0;
+  file.End = static_cast<std::uint32_t>(done);
+  if (file.End == 0) {
+    file.Buffer[0] = static_cast<std::uint8_t>(EndMark);
+    file.End = 1;
+  }
+}
+
+/// The next unconsumed byte, fetching a block when the buffer is used up.
+char PeekByte(TextFile& file) {
+  if (file.Position >= file.End) FetchBlock(file);
+  return static_cast<char>(file.Buffer[file.Position]);
+}
+
+bool ReadyForInput(TextFile& file) {
+  if (file.State == StreamState::Reading) return true;
+  SetIOResult(FileNotOpenForInput);
+  return false;
+}
+
+}  // namespace
+
+void OpenTextInput(TextFile& file, const std::string& name) {
+  BindName(file, name);
+  Handle handle = CreateFileA(name.c_str(), GenericRead, FileShareWrite, OpenExisting);
+  if (handle == InvalidHandleValue) {
+    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+    return;
+  }
+  file.FileHandle = handle;
+  file.State = StreamState::Reading;
+}
+
+void CreateTextOutput(TextFile& file, const std::string& name) {
+  BindName(file, name);
+  Handle handle = CreateFileA(name.c_str(), GenericWrite, FileShareRead, CreateAlways);
+  if (handle == InvalidHandleValue) {
+    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+    return;
+  }
+  std::uint32_t type = GetFileType(handle);
+  if (type == FileTypeUnknown) {
+    CloseHandle(handle);
+    SetIOResult(FileNotOpenForOutput);
+    return;
+  }
+  file.FileHandle = handle;
+  file.IsCharDevice = type == FileTypeChar;
+  file.State = StreamState::Writing;
+}
+
+bool AtEndOfText(TextFile& file) {
+  if (!ReadyForInput(file)) return true;
+  return PeekByte(file) == EndMark;
+}
+
+std::string ReadLine(TextFile& file) {
+  std::string line;
+  if (!ReadyForInput(file)) return line;
+  char piece[LinePiece];
+  std::size_t length;
+  do {
+    length = 0;
+    while (length < LinePiece) {
+      char byte = PeekByte(file);
+      if (byte == CarriageReturn || byte == EndMark) break;
+      piece[length++] = byte;
+      ++file.Position;
+    }
+    line.append(piece, length);
+  } while (length == LinePiece);
+  // Skip the line end: the CR, then an LF right after it. The end mark stays.
+  if (PeekByte(file) == CarriageReturn) {
+    ++file.Position;
+    if (PeekByte(file) == LineFeed) ++file.Position;
+  }
+  return line;
+}
+
+void CloseText(TextFile& file) {
+  if (file.State == StreamState::Closed) {
+    SetIOResult(FileNotOpen);
+    return;
+  }
+  if (file.State == StreamState::Writing && !DrainTextBuffer(file)) return;
+  file.State = StreamState::Closed;
+  if (!CloseHandle(file.FileHandle)) SetIOResult(static_cast<std::int32_t>(GetLastError()));
+}
+
+std::string ExtensionOf(const std::string& name) {
+  std::size_t position = name.size();
+  while (position > 0) {
+    char byte = name[position - 1];
+    if (byte == '.') {
+      std::string extension = name.substr(position - 1);
+      if (extension.size() > 255) extension.resize(255);
+      return extension;
+    }
+    if (byte == '\\' || byte == ':' || byte == '/') break;
+    --position;
+  }
+  return {};
+}

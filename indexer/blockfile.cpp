@@ -1,0 +1,85 @@
+#include "indexer/blockfile.h"
+
+#include "common/console.h"
+
+std::uint8_t FileAccessMode = 2;
+
+namespace {
+
+/// Records the system's error number for the call that just failed.
+void RecordSystemFailure() { SetIOResult(static_cast<std::int32_t>(GetLastError())); }
+
+/// True when the handle is open; records 103 otherwise, so that the caller
+/// returns without calling the system.
+bool RequireOpen(const BlockFile& file) {
+  if (IsBlockFileOpen(file)) return true;
+  SetIOResult(FileNotOpen);
+  return false;
+}
+
+std::uint32_t AccessForMode(std::uint8_t mode) {
+  switch (mode) {
+    case 0: return GenericRead;
+    case 1: return GenericWrite;
+    default: return GenericRead | GenericWrite;
+  }
+}
+
+void OpenWith(BlockFile& file, const std::string& name, std::uint32_t access,
+              std::uint32_t disposition) {
+  file.Name = name;
+  file.FileHandle = InvalidHandleValue;
+  Handle handle = CreateFileA(file.Name.c_str(), access, FileShareRead, disposition);
+  if (handle == InvalidHandleValue) {
+    RecordSystemFailure();
+    return;
+  }
+  file.FileHandle = handle;
+}
+
+}  // namespace
+
+void OpenBlockFile(BlockFile& file, const std::string& name) {
+  OpenWith(file, name, AccessForMode(FileAccessMode), OpenExisting);
+}
+
+void CreateBlockFile(BlockFile& file, const std::string& name) {
+  OpenWith(file, name, GenericRead | GenericWrite, CreateAlways);
+}
+
+std::int64_t BlockFileSize(BlockFile& file) {
+  if (!RequireOpen(file)) return -1;
+  std::int64_t size = 0;
+  if (!GetFileSizeEx(file.FileHandle, &size)) {
+    RecordSystemFailure();
+    return -1;
+  }
+  return size;
+}
+
+void ReadBlock(BlockFile& file, void* destination, std::uint64_t count) {
+  if (!RequireOpen(file)) return;
+  std::uint64_t done = 0;
+  if (!ReadFile(file.FileHandle, destination, count, &done)) {
+    RecordSystemFailure();
+  } else if (done != count) {
+    SetIOResult(ReadBeyondEndOfFile);
+  }
+}
+
+void WriteBlock(BlockFile& file, const void* source, std::uint64_t count) {
+  if (!RequireOpen(file)) return;
+  std::uint64_t done = 0;
+  if (!WriteFile(file.FileHandle, source, count, &done)) {
+    RecordSystemFailure();
+  } else if (done != count) {
+    SetIOResult(DiskFull);
+  }
+}
+
+void CloseBlockFile(BlockFile& file) {
+  if (!RequireOpen(file)) return;
+  Handle handle = file.FileHandle;
+  file.FileHandle = InvalidHandleValue;
+  if (!CloseHandle(handle)) RecordSystemFailure();
+}
