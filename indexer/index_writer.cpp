@@ -1,0 +1,123 @@
+#include "indexer/index_writer.h"
+
+#include "common/console.h"
+#include "common/platform.h"
+#include "indexer/dictionary.h"
+
+namespace {
+
+constexpr std::uint8_t LineFeed = 0x0A;
+constexpr std::uint8_t Space = 0x20;
+constexpr std::uint8_t CloseBracket = 0x5D;
+
+/// `SpacePos` and `BracketEnd` are single bytes.
+constexpr std::uint64_t LargestPosition = 255;
+
+/// Progress shows after the 255th record and then after every 256 more.
+constexpr std::uint32_t ProgressInterval = 256;
+
+/// Lays the record out byte by byte, so that the file is little-endian
+/// whatever the machine and whatever the struct's padding.
+void EncodeIndexRecord(const IndexRecord& record, std::uint8_t bytes[IndexRecordSize]) {
+  bytes[0] = record.SpacePos;
+  bytes[1] = record.BracketEnd;
+  bytes[2] = static_cast<std::uint8_t>(record.LineLength & 0xFF);
+  bytes[3] = static_cast<std::uint8_t>(record.LineLength >> 8);
+}
+
+/// True when the name designates the dictionary file itself (a link to it,
+/// for instance): creating it would empty the dictionary on disk. A name
+/// that designates nothing yet is never the dictionary.
+bool DesignatesDictionary(const std::string& name) {
+  FileIdentity identity{};
+  if (!GetFileInformationByName(name.c_str(), &identity)) return false;
+  return identity.Volume == DictionaryIdentity.Volume && identity.Index == DictionaryIdentity.Index;
+}
+
+/// `offset` is that of the LF that ended the line just written; it is below
+/// `DictionarySize`, so the percentage lies between 0 and 99. The product is
+/// 64-bit: in 32 bits it would overflow for dictionaries beyond 21 MB.
+void ShowProgress(std::int64_t offset) {
+  auto percentage = static_cast<std::int32_t>(100 * offset / DictionarySize);
+  // Begins with CR and ends without a line end, so that each progress text
+  // overwrites the one before.
+  WriteText(ConsoleOutput, "\rWriting... ");
+  WriteInteger(ConsoleOutput, percentage);
+  WriteCharacter(ConsoleOutput, '%');
+  FlushText(ConsoleOutput);
+  CheckIOResult();
+}
+
+}  // namespace
+
+bool ScanLine(const std::uint8_t* line, std::uint64_t length, std::uint8_t& spacePos,
+              std::uint8_t& bracketEnd) {
+  spacePos = 0;
+  bracketEnd = 0;
+  // A longer line would wrap LineLength and shift every later line's offset.
+  if (length == 0 || length > MaximumLineLength) return false;
+  // Positions count from 1.
+  for (std::uint64_t p = 1; p <= length; ++p) {
+    std::uint8_t byte = line[p - 1];
+    if (byte == Space && spacePos == 0) {
+      if (p > LargestPosition) return false;
+      spacePos = static_cast<std::uint8_t>(p);
+    } else if (byte == CloseBracket && bracketEnd == 0) {
+      // BracketEnd is the position after the ']', and must fit a byte too.
+      if (p + 1 > LargestPosition) return false;
+      bracketEnd = static_cast<std::uint8_t>(p + 1);
+    }
+    // Only the first of each counts: once both are found, nothing later
+    // can change the outcome.
+    if (spacePos != 0 && bracketEnd != 0) break;
+  }
+  return spacePos != 0;
+}
+
+bool TryCreateWrite(const std::string& name, BlockFile& file) {
+  CreateBlockFile(file, name);
+  return TakeIOResult() == 0;
+}
+
+void BuildIndex() {
+  std::string indexName = DictionaryName + ".IND";
+  BlockFile index;
+  // The identity test comes first, before anything is created or emptied.
+  if (DesignatesDictionary(indexName) || !TryCreateWrite(indexName, index)) {
+    StopWithMessage("Error while opening file or file not found: " + indexName);
+  }
+
+  std::uint32_t recordCount = 0;
+  std::uint64_t lineLength = 0;
+  for (std::int64_t j = 0; j < DictionarySize; ++j) {
+    if (DictionaryBuffer[j] != LineFeed) {
+      ++lineLength;
+      continue;
+    }
+    // The line is the lineLength bytes just before the LF at j.
+    IndexRecord record;
+    if (!ScanLine(DictionaryBuffer + (j - static_cast<std::int64_t>(lineLength)), lineLength,
+                  record.SpacePos, record.BracketEnd)) {
+      StopWithMessage("Invalid dictionary format.");
+    }
+    record.LineLength = static_cast<std::uint16_t>(lineLength);
+    // Written at once, so that the records of all earlier lines are in the
+    // file if a later line stops the run.
+    std::uint8_t bytes[IndexRecordSize];
+    EncodeIndexRecord(record, bytes);
+    WriteBlock(index, bytes, IndexRecordSize);
+    CheckIOResult();
+    ++recordCount;
+    lineLength = 0;
+    if (recordCount % ProgressInterval == ProgressInterval - 1) ShowProgress(j);
+  }
+
+  CloseBlockFile(index);
+  CheckIOResult();
+  // The CR returns to the start of the line, over any progress text.
+  WriteCharacter(ConsoleOutput, '\r');
+  WriteText(ConsoleOutput, "Writing...");
+  WriteText(ConsoleOutput, " done!");
+  WriteLineEnd(ConsoleOutput);
+  CheckIOResult();
+}

@@ -1,0 +1,47 @@
+// A test-only program on the console runtime that provokes the processor
+// fault named by its first argument, after writing some text without a line
+// end, so that a test can check how each fault is reported.
+#include <cstdint>
+#include <string>
+
+#include "common/arguments.h"
+#include "common/console.h"
+#include "common/program.h"
+
+namespace {
+
+// Kept in memory the optimiser cannot see through, so that every fault
+// really happens at run time.
+volatile std::uintptr_t BadAddress = 0;
+volatile int Divisor = 0;
+
+volatile bool KeepGoing = true;
+
+int Recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (!KeepGoing) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
+
+void Raise() {
+  std::string fault = ArgumentAt(1);
+  WriteText(ConsoleOutput, "before the fault ");
+  if (fault == "read") {
+    WriteInteger(ConsoleOutput, *reinterpret_cast<volatile int*>(BadAddress + 16));
+  } else if (fault == "write") {
+    *reinterpret_cast<volatile int*>(BadAddress + 32) = 1;
+  } else if (fault == "divide") {
+    WriteInteger(ConsoleOutput, 100 / Divisor);
+  } else if (fault == "stack") {
+    WriteInteger(ConsoleOutput, Recurse(0));
+  } else if (fault == "memory") {
+    AllocateMemory(std::uint64_t{1} << 62);
+  }
+  WriteLineEnd(ConsoleOutput);
+  CheckIOResult();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { RunProgram(argc, argv, Raise); }

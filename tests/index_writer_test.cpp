@@ -1,0 +1,303 @@
+#include "indexer/index_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/console.h"
+#include "common/platform.h"
+#include "indexer/blockfile.h"
+#include "indexer/dictionary.h"
+
+namespace {
+
+std::string Repeat(char byte, std::size_t count) { return std::string(count, byte); }
+
+// ---------------------------------------------------------------------------
+// ScanLine
+
+struct ScanCase {
+  const char* Note;
+  std::string Line;
+  bool Valid;
+  int SpacePos;
+  int BracketEnd;
+};
+
+::testing::AssertionResult Scans(const ScanCase& c) {
+  std::uint8_t spacePos = 0xEE;
+  std::uint8_t bracketEnd = 0xEE;
+  bool valid = ScanLine(reinterpret_cast<const std::uint8_t*>(c.Line.data()), c.Line.size(),
+                        spacePos, bracketEnd);
+  if (valid != c.Valid) {
+    return ::testing::AssertionFailure() << c.Note << " (" << c.Line.size() << " bytes): "
+                                         << (valid ? "accepted" : "refused");
+  }
+  if (valid && (spacePos != c.SpacePos || bracketEnd != c.BracketEnd)) {
+    return ::testing::AssertionFailure()
+           << c.Note << ": SpacePos " << int(spacePos) << " BracketEnd " << int(bracketEnd)
+           << ", expected " << c.SpacePos << " and " << c.BracketEnd;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(ScanLine, FindsFirstSpaceAndFirstBracket) {
+  const std::vector<ScanCase> cases = {
+      {"headword, reading, glosses", "\xB0\xA1\xB0\xA2 [\xA4\xA2\xA4\xA4\xA4\xA6] /to test/", true,
+       5, 14},
+      {"no reading, CR kept in the line", "\xB0\xA1 /a/\r", true, 3, 0},
+      {"a ']' before the first space counts", "]a b", true, 3, 2},
+      {"space as the first byte", " x", true, 1, 0},
+      {"space as the only byte", " ", true, 1, 0},
+      {"only the first space and first ']' count", "a ]b ]c", true, 2, 4},
+      {"'[' is not looked for", "a [b", true, 2, 0},
+      {"NUL bytes are ordinary", std::string("\0 \0", 3), true, 2, 0},
+  };
+  for (const ScanCase& c : cases) EXPECT_TRUE(Scans(c));
+}
+
+TEST(ScanLine, PositionLimits) {
+  const std::vector<ScanCase> cases = {
+      // The first space must fit a byte.
+      {"first space at 255", Repeat('a', 254) + " ", true, 255, 0},
+      {"first space at 256", Repeat('a', 255) + " ", false, 0, 0},
+      {"first space at 256, early ']'", "]" + Repeat('a', 254) + " ", false, 0, 0},
+      // BracketEnd is the position after the ']' and must fit a byte too.
+      {"first ']' at 254", "a " + Repeat('x', 251) + "]", true, 2, 255},
+      {"first ']' at 255", "a " + Repeat('x', 252) + "]", false, 0, 0},
+      {"first ']' far into the glosses", "a /" + Repeat('x', 400) + "]/", false, 0, 0},
+      {"a later ']' past 255 is ignored", "a ]" + Repeat('x', 400) + "]", true, 2, 4},
+      // LineLength has 16 bits.
+      {"65,535 bytes", "a " + Repeat('x', 65533), true, 2, 0},
+      {"65,536 bytes", "a " + Repeat('x', 65534), false, 0, 0},
+  };
+  for (const ScanCase& c : cases) EXPECT_TRUE(Scans(c));
+}
+
+TEST(ScanLine, RefusesLinesWithoutSpace) {
+  const std::vector<ScanCase> cases = {
+      {"empty line", "", false, 0, 0},
+      {"blank line of a CR LF file", "\r", false, 0, 0},
+      {"tab is not a space", "a\tb", false, 0, 0},
+      {"two-byte EUC-JP space is not a space", "\xA1\xA1" "b", false, 0, 0},
+      {"a ']' alone", "]", false, 0, 0},
+  };
+  for (const ScanCase& c : cases) EXPECT_TRUE(Scans(c));
+}
+
+// ---------------------------------------------------------------------------
+// Block file, through the platform seam
+
+struct CallLog {
+  int Calls = 0;
+  std::string Name;
+  std::uint32_t Access = 0;
+  std::uint32_t Share = 0;
+  std::uint32_t Disposition = 0;
+  // What the fakes do.
+  bool Fail = false;
+  std::uint32_t FailCode = 0;
+  std::uint64_t ShortBy = 0;
+};
+
+CallLog Log;
+
+constexpr Handle FakeHandle = 42;
+
+bool FakeResult(std::uint64_t count, std::uint64_t* done) {
+  ++Log.Calls;
+  *done = count - Log.ShortBy;
+  if (Log.Fail) SetLastError(Log.FailCode);
+  return !Log.Fail;
+}
+
+Handle FakeCreateFile(const char* name, std::uint32_t access, std::uint32_t share,
+                      std::uint32_t disposition) {
+  ++Log.Calls;
+  Log.Name = name;
+  Log.Access = access;
+  Log.Share = share;
+  Log.Disposition = disposition;
+  if (Log.Fail) {
+    SetLastError(Log.FailCode);
+    return InvalidHandleValue;
+  }
+  return FakeHandle;
+}
+
+bool FakeReadFile(Handle, void*, std::uint64_t count, std::uint64_t* done) {
+  return FakeResult(count, done);
+}
+bool FakeWriteFile(Handle, const void*, std::uint64_t count, std::uint64_t* done) {
+  return FakeResult(count, done);
+}
+bool FakeGetFileSize(Handle, std::int64_t* size) {
+  std::uint64_t done = 0;
+  *size = 1234;
+  return FakeResult(0, &done);
+}
+bool FakeCloseHandle(Handle) {
+  std::uint64_t done = 0;
+  return FakeResult(0, &done);
+}
+
+class BlockFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = PlatformCalls;
+    PlatformCalls.CreateFileA = FakeCreateFile;
+    PlatformCalls.ReadFile = FakeReadFile;
+    PlatformCalls.WriteFile = FakeWriteFile;
+    PlatformCalls.GetFileSizeEx = FakeGetFileSize;
+    PlatformCalls.CloseHandle = FakeCloseHandle;
+    Log = CallLog{};
+    TakeIOResult();
+  }
+  void TearDown() override {
+    PlatformCalls = saved_;
+    FileAccessMode = 2;
+    TakeIOResult();
+  }
+  static BlockFile OpenFake() {
+    Log = CallLog{};
+    BlockFile file;
+    CreateBlockFile(file, "f");
+    Log = CallLog{};
+    return file;
+  }
+
+ private:
+  PlatformCallTable saved_{};
+};
+
+TEST_F(BlockFileTest, OperationsOnAHandleNotOpenRecord103AndCallNothing) {
+  std::uint8_t buffer[4] = {};
+  const std::vector<std::pair<const char*, std::function<void(BlockFile&)>>> operations = {
+      {"BlockFileSize", [](BlockFile& f) { EXPECT_EQ(BlockFileSize(f), -1); }},
+      {"ReadBlock", [&](BlockFile& f) { ReadBlock(f, buffer, 4); }},
+      {"WriteBlock", [&](BlockFile& f) { WriteBlock(f, buffer, 4); }},
+      {"CloseBlockFile", [](BlockFile& f) { CloseBlockFile(f); }},
+  };
+  for (const auto& [name, operation] : operations) {
+    BlockFile fresh;
+    operation(fresh);
+    EXPECT_EQ(TakeIOResult(), FileNotOpen) << name;
+    EXPECT_EQ(Log.Calls, 0) << name;
+  }
+  // A closed handle is not open again.
+  BlockFile file = OpenFake();
+  CloseBlockFile(file);
+  ASSERT_EQ(TakeIOResult(), 0);
+  CloseBlockFile(file);
+  EXPECT_EQ(TakeIOResult(), FileNotOpen);
+  EXPECT_EQ(Log.Calls, 1);
+}
+
+TEST_F(BlockFileTest, TransfersReportShortCountsAndSystemFailures) {
+  struct Case {
+    const char* Note;
+    bool Write;
+    bool Fail;
+    std::uint64_t ShortBy;
+    std::int32_t Code;
+  };
+  const std::vector<Case> cases = {
+      {"whole read", false, false, 0, 0},
+      {"short read", false, false, 1, ReadBeyondEndOfFile},
+      {"failed read keeps the system's number", false, true, 0, 32},
+      {"whole write", true, false, 0, 0},
+      {"short write", true, false, 3, DiskFull},
+      {"failed write keeps the system's number", true, true, 0, 112},
+  };
+  for (const Case& c : cases) {
+    BlockFile file = OpenFake();
+    Log.Fail = c.Fail;
+    Log.FailCode = static_cast<std::uint32_t>(c.Code);
+    Log.ShortBy = c.ShortBy;
+    std::uint8_t buffer[8] = {};
+    if (c.Write) WriteBlock(file, buffer, sizeof buffer);
+    else ReadBlock(file, buffer, sizeof buffer);
+    EXPECT_EQ(TakeIOResult(), c.Code) << c.Note;
+    EXPECT_EQ(Log.Calls, 1) << c.Note << ": one request per call";
+  }
+}
+
+TEST_F(BlockFileTest, OpenTakesAccessFromTheModeAndCreateIgnoresIt) {
+  struct Case {
+    std::uint8_t Mode;
+    std::uint32_t Access;
+  };
+  const std::vector<Case> cases = {
+      {0, GenericRead},
+      {1, GenericWrite},
+      {2, GenericRead | GenericWrite},
+      {3, GenericRead | GenericWrite},  // larger values count as 2
+      {255, GenericRead | GenericWrite},
+  };
+  for (const Case& c : cases) {
+    FileAccessMode = c.Mode;
+    BlockFile opened;
+    OpenBlockFile(opened, "dict");
+    EXPECT_EQ(Log.Access, c.Access) << "mode " << int(c.Mode);
+    EXPECT_EQ(Log.Share, FileShareRead);
+    EXPECT_EQ(Log.Disposition, OpenExisting);
+    BlockFile created;
+    CreateBlockFile(created, "dict.IND");
+    EXPECT_EQ(Log.Access, GenericRead | GenericWrite) << "mode " << int(c.Mode);
+    EXPECT_EQ(Log.Share, FileShareRead);
+    EXPECT_EQ(Log.Disposition, CreateAlways);
+    EXPECT_EQ(TakeIOResult(), 0);
+  }
+}
+
+TEST_F(BlockFileTest, FailedOpenLeavesHandleNotOpenAndNameWhole) {
+  const std::string name = Repeat('n', 300);
+  Log.Fail = true;
+  Log.FailCode = ErrorFileNotFound;
+  BlockFile file;
+  OpenBlockFile(file, name);
+  EXPECT_EQ(TakeIOResult(), 2);
+  EXPECT_FALSE(IsBlockFileOpen(file));
+  EXPECT_EQ(Log.Name, name) << "the bound name is never cut";
+  EXPECT_EQ(file.Name, name);
+}
+
+TEST_F(BlockFileTest, CloseFailureStillLeavesHandleNotOpen) {
+  BlockFile file = OpenFake();
+  Log.Fail = true;
+  Log.FailCode = ErrorIoDevice;
+  CloseBlockFile(file);
+  EXPECT_EQ(TakeIOResult(), 1117);
+  EXPECT_FALSE(IsBlockFileOpen(file));
+}
+
+TEST_F(BlockFileTest, UncheckedOpensAnswerAndLeaveNoCode) {
+  struct Case {
+    const char* Note;
+    bool (*Open)(BlockFile&);
+    std::uint32_t Access;
+  };
+  const std::vector<Case> cases = {
+      {"TryOpenRead opens read-only whatever the mode",
+       [](BlockFile& f) { return TryOpenRead("dict", f); }, GenericRead},
+      {"TryCreateWrite", [](BlockFile& f) { return TryCreateWrite("dict.IND", f); },
+       GenericRead | GenericWrite},
+  };
+  for (const Case& c : cases) {
+    for (bool fail : {false, true}) {
+      Log = CallLog{};
+      Log.Fail = fail;
+      Log.FailCode = ErrorAccessDenied;
+      FileAccessMode = 2;
+      BlockFile file;
+      EXPECT_EQ(c.Open(file), !fail) << c.Note;
+      EXPECT_EQ(Log.Access, c.Access) << c.Note;
+      EXPECT_EQ(TakeIOResult(), 0) << c.Note;
+    }
+  }
+}
+
+}  // namespace

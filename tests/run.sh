@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build, then the whole suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=2
+
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$top/build" -j"$jobs"
+ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
+
+cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DDICT_SANITIZE=ON \
+  -DCMAKE_CXX_COMPILER=clang++
+cmake --build "$top/build-sanitize" -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
