@@ -106,8 +106,9 @@ Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t /*s
     close(fd);
     return InvalidHandleValue;
   }
-  if (S_ISDIR(info.st_mode)) {
-    // Win32 refuses to open a directory as a file.
+  // Win32 refuses to open a directory as a file. A FIFO opened for reading
+  // and writing would be its own only reader and block forever once full.
+  if (S_ISDIR(info.st_mode) || (S_ISFIFO(info.st_mode) && reads && writes)) {
     close(fd);
     LastError = ErrorAccessDenied;
     return InvalidHandleValue;

@@ -13,6 +13,10 @@ cd "$work"
 echo
 echo "notes.SJS (Shift_JIS, CR LF), first bytes:"
 od -An -tx1 notes.SJS | head -n 2
+if command -v iconv >/dev/null; then
+  echo "notes.SJS read back through iconv:"
+  iconv -f SHIFT_JIS -t UTF-8 notes.SJS | tr -d '\r' | head -n 3
+fi
 echo "sample.edict.IND, one 4-byte record per line:"
 od -An -tx1 sample.edict.IND
 echo "(files left in $work)"
