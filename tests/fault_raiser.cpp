@@ -24,6 +24,12 @@ int Recurse(int depth) {
   return Recurse(depth + 1) + frame[0];
 }
 
+// The processor must see the division: a sanitizer would otherwise stop it
+// first with a report of its own.
+__attribute__((no_sanitize("undefined"))) int Divide(int dividend, int divisor) {
+  return dividend / divisor;
+}
+
 void Raise() {
   std::string fault = ArgumentAt(1);
   WriteText(ConsoleOutput, "before the fault ");
@@ -32,7 +38,7 @@ void Raise() {
   } else if (fault == "write") {
     *reinterpret_cast<volatile int*>(BadAddress + 32) = 1;
   } else if (fault == "divide") {
-    WriteInteger(ConsoleOutput, 100 / Divisor);
+    WriteInteger(ConsoleOutput, Divide(100, Divisor));
   } else if (fault == "stack") {
     WriteInteger(ConsoleOutput, Recurse(0));
   } else if (fault == "memory") {

@@ -1,0 +1,128 @@
+// ReadLine throughput over a 4 MiB file of dictionary-sized CR LF lines.
+// The file lives in memory: the platform table's CreateFileA, ReadFile and
+// CloseHandle are replaced, so the figure is the reader's own cost (block
+// fetches of 128 bytes, line gathering in 255-byte pieces, one string per
+// line) without any disk or system-call time.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "common/console.h"
+#include "common/platform.h"
+#include "converter/textfile.h"
+
+namespace {
+
+constexpr std::size_t FileSize = 4 * 1024 * 1024;
+constexpr char FakeName[] = "bench.euc";
+constexpr Handle FakeHandle = 0x7E57;
+
+/// Dictionary-like lines of 26 to 79 bytes (60 on average), EUC-JP text
+/// with no CR, LF or end mark inside.
+const char* const SampleLines[] = {
+    "\xce\xfd\xbd\xac"
+    " ["
+    "\xa4\xec\xa4\xf3\xa4\xb7\xa4\xe5\xa4\xa6"
+    "] /(n,vs) practice/training/drill/exercise/(P)/",
+    "\xa5\xd2\xa5\xf3\xa5\xc8"
+    " /(n) hint/clue/tip/",
+    "\xc5\xec\xb5\xfe"
+    " ["
+    "\xa4\xc8\xa4\xa6\xa4\xad\xa4\xe7\xa4\xa6"
+    "] /(n) Tokyo (capital of Japan)/(P)/",
+    "\xb4\xc1\xbb\xfa"
+    " ["
+    "\xa4\xab\xa4\xf3\xa4\xb8"
+    "] /(n) kanji/Chinese characters/characters used in writing/(P)/",
+    "\xa1\xb7"
+    " ["
+    "\xa4\xaa\xa4\xca\xa4\xb8"
+    "] /(n) ditto mark/repetition of the line above/",
+};
+
+/// The file: whole CR LF lines, as many as fit in FileSize.
+struct MemoryFile {
+  std::string Bytes;
+  std::size_t Lines = 0;
+  std::size_t TextBytes = 0;  // bytes of the lines, line ends excluded
+};
+
+MemoryFile BuildFile() {
+  MemoryFile file;
+  file.Bytes.reserve(FileSize);
+  for (std::size_t k = 0;; ++k) {
+    const char* line = SampleLines[k % std::size(SampleLines)];
+    const std::size_t length = std::strlen(line);
+    if (file.Bytes.size() + length + 2 > FileSize) break;
+    file.Bytes.append(line, length);
+    file.Bytes += "\r\n";
+    ++file.Lines;
+    file.TextBytes += length;
+  }
+  return file;
+}
+
+struct FakeState {
+  const std::string* Data = nullptr;
+  std::size_t Offset = 0;
+} Fake;
+
+Handle FakeCreateFile(const char* /*name*/, std::uint32_t /*access*/, std::uint32_t /*share*/,
+                      std::uint32_t /*disposition*/) {
+  Fake.Offset = 0;
+  return FakeHandle;
+}
+
+/// Serves min(requested, remaining) bytes, 0 at the end, as a disk file does.
+bool FakeReadFile(Handle /*handle*/, void* buffer, std::uint64_t count, std::uint64_t* done) {
+  const std::size_t served =
+      std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Data->size() - Fake.Offset);
+  std::memcpy(buffer, Fake.Data->data() + Fake.Offset, served);
+  Fake.Offset += served;
+  *done = served;
+  return true;
+}
+
+bool FakeCloseHandle(Handle /*handle*/) { return true; }
+
+void BM_ReadLine4MiB(benchmark::State& state) {
+  const MemoryFile file = BuildFile();
+  const PlatformCallTable saved = PlatformCalls;
+  PlatformCalls.CreateFileA = FakeCreateFile;
+  PlatformCalls.ReadFile = FakeReadFile;
+  PlatformCalls.CloseHandle = FakeCloseHandle;
+  Fake.Data = &file.Bytes;
+  TakeIOResult();
+
+  for (auto _ : state) {
+    TextFile input;
+    OpenTextInput(input, FakeName);
+    std::size_t lines = 0;
+    std::size_t bytes = 0;
+    // The loop of the converter: test for the end, then take a line.
+    while (!AtEndOfText(input)) {
+      std::string line = ReadLine(input);
+      benchmark::DoNotOptimize(line.data());
+      ++lines;
+      bytes += line.size();
+    }
+    CloseText(input);
+    if (lines != file.Lines || bytes != file.TextBytes || TakeIOResult() != 0) {
+      state.SkipWithError("the reader did not return the lines of the file");
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(file.Bytes.size()));
+  state.counters["lines"] = static_cast<double>(file.Lines);
+
+  PlatformCalls = saved;
+}
+
+}  // namespace
+
+BENCHMARK(BM_ReadLine4MiB)->Unit(benchmark::kMillisecond);

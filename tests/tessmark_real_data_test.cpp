@@ -1,0 +1,459 @@
+// tessmark on real dictionaries: the EUC-JP files of Debian's edict, enamdict
+// and kanjidic packages, converted once with CR LF line ends and once as they
+// are (LF only, so the whole file is one line). Every line of the output is
+// checked against the system's iconv(3), EUC-JP to SHIFT_JIS, or, where the
+// converter by design passes bytes through and the scan no longer follows
+// character boundaries, against a short model of the scan kept below.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tests/tool_runner.h"
+
+namespace {
+
+const std::string Program = TESSMARK_PATH;
+const std::string Success =
+    "Tessmark v1.0\n"
+    "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
+    "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
+    "\r\n"
+    "Converting... done!\r\n";
+
+// Under AddressSanitizer both the converter and this test run several times
+// slower, so there only the first part of each file is converted (cut at a
+// line end); the normal build converts the files whole.
+#if defined(__SANITIZE_ADDRESS__)
+#define DICT_REAL_DATA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DICT_REAL_DATA_SANITIZED 1
+#endif
+#endif
+#ifdef DICT_REAL_DATA_SANITIZED
+constexpr std::size_t InputLimit = 4u << 20;
+#else
+constexpr std::size_t InputLimit = ~std::size_t{0};
+#endif
+
+unsigned char At(const std::string& bytes, std::size_t i) {
+  return static_cast<unsigned char>(bytes[i]);
+}
+
+// --- The scan rules, restated as plainly as possible ----------------------
+//
+// A pair (c1, c2) is JIS X 0208 row c1 - 0xA0, cell c2 - 0xA0. The converter
+// replaces a pair only when its cell is listed here; rows 1 and 2 take any
+// c2 from 0xA1 up (0xFF too, as "cell 95"). Anything else is copied, and the
+// scan then moves on by ONE byte, so the next byte may start a pair.
+
+struct CellRange {
+  int Row, First, Last;
+};
+
+const CellRange ConvertedCells[] = {
+    {1, 1, 95},  {2, 1, 95},                             // symbols, every cell
+    {3, 16, 25}, {3, 33, 58},  {3, 65, 90},              // digits, Latin letters
+    {4, 1, 83},  {5, 1, 86},                             // hiragana, katakana
+    {6, 1, 24},  {6, 33, 56},                            // Greek
+    {7, 1, 33},  {7, 49, 81},                            // Cyrillic
+    {8, 1, 32},                                          // box drawing
+    {84, 1, 4},                                          // last kanji row
+};
+
+bool ModelConverts(int row, int cell) {
+  if (row >= 16 && row <= 83) return cell >= 1 && cell <= 94;
+  for (const CellRange& range : ConvertedCells) {
+    if (range.Row == row && cell >= range.First && cell <= range.Last) return true;
+  }
+  return false;
+}
+
+// The usual row/cell to Shift_JIS arithmetic: two rows share a first byte,
+// which jumps from 0x9F to 0xE0 after row 62; odd rows use 0x40..0x9E for
+// the second byte (skipping 0x7F), even rows 0x9F..0xFC.
+std::string ModelLine(const std::string& line) {
+  std::string out = line;
+  std::size_t p = 0;
+  while (p < line.size()) {
+    const int c1 = At(line, p);
+    if (p + 1 < line.size() && c1 >= 0xA1) {
+      const int row = c1 - 0xA0;
+      const int cell = At(line, p + 1) - 0xA0;
+      if (ModelConverts(row, cell)) {
+        const int s1 = (row + 1) / 2 + (row <= 62 ? 0x80 : 0xC0);
+        const int s2 = row % 2 == 1 ? cell + 0x3F + (cell >= 64 ? 1 : 0) : cell + 0x9E;
+        out[p] = static_cast<char>(s1);
+        out[p + 1] = static_cast<char>(s2);
+        p += 2;
+        continue;
+      }
+    }
+    p += 1;
+  }
+  return out;
+}
+
+// --- The system's converter -------------------------------------------------
+
+class Iconv {
+ public:
+  Iconv() : handle_(iconv_open("SHIFT_JIS", "EUC-JP")) {}
+  ~Iconv() {
+    if (Usable()) iconv_close(handle_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool Usable() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+
+  /// The whole of `in` converted into `out`; false when iconv refuses any
+  /// of it (an invalid or unmappable sequence, or an incomplete one at the end).
+  bool Convert(const std::string& in, std::string& out) {
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    out.assign(in.size() * 2 + 8, '\0');
+    char* from = const_cast<char*>(in.data());
+    std::size_t fromLeft = in.size();
+    char* to = out.data();
+    std::size_t toLeft = out.size();
+    if (iconv(handle_, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
+    if (iconv(handle_, nullptr, nullptr, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
+    out.resize(out.size() - toLeft);
+    return true;
+  }
+
+ private:
+  iconv_t handle_;
+};
+
+// True when the line holds something that the converter passes through
+// although iconv would convert it: a half-width katakana or JIS X 0212
+// prefix (0x8E, 0x8F) or another byte from 0x80 to 0xA0, the byte 0xFF, or
+// a character in rows 9-15 or 85-94 or in row 84 beyond cell 4. Every such
+// byte desynchronises the scan, so the line goes to the model. Empty cells
+// of rows 2-8 and of row 47 need no test here: iconv refuses them
+// (RealDataModel.AgreesWithIconvOnEveryPair checks that).
+bool HoldsPassedThroughBytes(const std::string& line) {
+  for (std::size_t p = 0; p < line.size(); ++p) {
+    const int c1 = At(line, p);
+    if (c1 < 0x80) continue;
+    if (c1 <= 0xA0 || c1 == 0xFF) return true;
+    const int c2 = p + 1 < line.size() ? At(line, p + 1) : 0;
+    if ((c1 >= 0xA9 && c1 <= 0xAF) || c1 >= 0xF5 || (c1 == 0xF4 && c2 > 0xA4)) return true;
+    ++p;  // a two-byte character: the next byte is its second byte
+  }
+  return false;
+}
+
+// --- Expected output --------------------------------------------------------
+
+/// One stretch of the expected output between LFs or line ends of the input.
+struct Piece {
+  std::size_t Start = 0;   // offset in the output
+  std::size_t Length = 0;  // equal in input and output
+  std::size_t Number = 0;  // 1-based LF-separated line of the original
+  bool ByModel = false;
+};
+
+struct Expectation {
+  std::string Output;
+  std::vector<Piece> Pieces;
+  std::size_t Lines = 0;  // lines as the converter reads them
+  std::size_t ByIconv = 0;
+  std::size_t ByModel = 0;
+};
+
+/// The input as the converter reads it: up to the first byte 26, lines
+/// ending at CR or CR LF, a last line ending at the end of the input.
+std::vector<std::string> ReadLines(const std::string& input) {
+  const std::size_t end = std::min(input.find('\x1A'), input.size());
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < end) {
+    std::size_t cr = input.find('\r', start);
+    if (cr >= end) cr = end;
+    lines.push_back(input.substr(start, cr - start));
+    start = cr + 1;
+    if (start < end && input[start] == '\n') ++start;
+  }
+  return lines;
+}
+
+/// What tessmark must write for `input`. Each line is converted piece by
+/// piece between its LF bytes, which are kept; no pair can span an LF, since
+/// no byte below 0x80 is part of a converted pair. The pieces are numbered
+/// as the LF-separated lines of the original file.
+Expectation Expect(const std::string& input, Iconv& iconv) {
+  Expectation expected;
+  expected.Output.reserve(input.size() + input.size() / 16);
+  std::string converted;
+  std::size_t number = 0;
+  for (const std::string& line : ReadLines(input)) {
+    ++expected.Lines;
+    std::size_t start = 0;
+    while (true) {
+      std::size_t lf = line.find('\n', start);
+      if (lf == std::string::npos) lf = line.size();
+      const std::string text = line.substr(start, lf - start);
+      Piece piece;
+      piece.Start = expected.Output.size();
+      piece.Length = text.size();
+      piece.Number = ++number;
+      const bool iconvTakes = iconv.Convert(text, converted) && converted.size() == text.size();
+      piece.ByModel = !iconvTakes || HoldsPassedThroughBytes(text);
+      if (piece.ByModel) {
+        expected.Output += ModelLine(text);
+        ++expected.ByModel;
+      } else {
+        expected.Output += converted;
+        ++expected.ByIconv;
+      }
+      expected.Pieces.push_back(piece);
+      if (lf == line.size()) break;
+      expected.Output += '\n';
+      start = lf + 1;
+    }
+    expected.Output += "\r\n";
+  }
+  return expected;
+}
+
+/// A window of bytes around `at`, in hexadecimal.
+std::string Around(const std::string& bytes, std::size_t at) {
+  const std::size_t from = at < 12 ? 0 : at - 12;
+  return Hex(bytes.substr(from, 32));
+}
+
+/// Compares the output with the expectation piece by piece, naming the
+/// first few differing lines of the original and the check that applied.
+/// `original` is the LF-separated file the pieces come from.
+::testing::AssertionResult MatchesExpectation(const std::string& output,
+                                              const Expectation& expected,
+                                              const std::string& original) {
+  if (output == expected.Output) return ::testing::AssertionSuccess();
+  auto failure = ::testing::AssertionFailure();
+  failure << "output of " << output.size() << " bytes, expected " << expected.Output.size();
+  int reported = 0;
+  std::size_t originalAt = 0;  // each piece is followed by one LF in the original
+  for (const Piece& piece : expected.Pieces) {
+    const std::size_t from = piece.Start;
+    const std::string want = expected.Output.substr(from, piece.Length + 1);
+    const std::string got = output.substr(std::min(from, output.size()), piece.Length + 1);
+    if (got != want) {
+      std::size_t at = 0;
+      while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+      failure << "\n  line " << piece.Number << " (checked against "
+              << (piece.ByModel ? "the model" : "iconv") << "), first difference at byte "
+              << at << "\n    input    ..." << Around(original.substr(originalAt, piece.Length), at)
+              << "\n    actual   ..." << Around(got, at) << "\n    expected ..."
+              << Around(want, at);
+      if (++reported == 5) break;
+    }
+    originalAt += piece.Length + 1;
+  }
+  if (reported == 0) failure << "\n  the difference lies in the line ends";
+  return failure;
+}
+
+std::size_t CountOf(const std::string& bytes, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = bytes.find(what); at != std::string::npos; at = bytes.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+// --- The dictionary files ---------------------------------------------------
+
+bool InCi() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && std::string(ci) == "true";
+}
+
+/// The file's bytes, cut at the last LF within InputLimit when the build is
+/// sanitized (`whole` tells whether they were); false when the file is absent.
+bool LoadDictionary(const std::string& path, std::string& bytes, bool& whole) {
+  bool exists = false;
+  bytes = ReadFileBytes(path, &exists);
+  whole = true;
+  if (!exists) return false;
+  if (bytes.size() > InputLimit) {
+    bytes.resize(bytes.rfind('\n', InputLimit - 1) + 1);
+    whole = false;
+  }
+  return true;
+}
+
+// Skips (or, in CI, fails) the test when the dictionary is not installed.
+#define LOAD_DICTIONARY_OR_SKIP(path, bytes, whole)                                        \
+  do {                                                                                     \
+    if (!LoadDictionary(path, bytes, whole)) {                                                    \
+      if (InCi()) FAIL() << path << " is missing; CI installs it (packages edict, "        \
+                                    "enamdict, kanjidic)";                                 \
+      GTEST_SKIP() << path << " is not installed (Debian packages edict, enamdict, "       \
+                              "kanjidic); this real-data test needs it";                   \
+    }                                                                                      \
+  } while (false)
+
+struct Dictionary {
+  const char* Name;
+  const char* Path;
+};
+
+void PrintTo(const Dictionary& dictionary, std::ostream* out) { *out << dictionary.Name; }
+
+class TessmarkRealData : public ::testing::TestWithParam<Dictionary> {};
+
+// Every LF of the original becomes CR LF; tessmark must write each line,
+// converted, followed by CR LF, and nothing else.
+TEST_P(TessmarkRealData, ConvertsEachLineOfTheCrLfVersion) {
+  const Dictionary& dictionary = GetParam();
+  std::string original;
+  bool whole = true;
+  LOAD_DICTIONARY_OR_SKIP(dictionary.Path, original, whole);
+  Iconv iconv;
+  ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
+
+  std::string crlf;
+  crlf.reserve(original.size() + original.size() / 16);
+  for (char byte : original) {
+    if (byte == '\n') crlf += '\r';
+    crlf += byte;
+  }
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "in.euc", crlf);
+  ToolRun run = RunTool(Program, {"in.euc", "out.sjs"}, dir.Path());
+  ASSERT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
+  EXPECT_EQ(run.Stdout, Success);
+  EXPECT_EQ(run.Stderr, "");
+  const std::string output = ReadFileBytes(dir / "out.sjs");
+
+  // One output line per LF-ended line of the original, and one more for a
+  // final line without LF (the files hold no CR and no byte 26 of their own).
+  const bool unterminated = !original.empty() && original.back() != '\n';
+  const std::size_t originalLines = CountOf(original, "\n") + (unterminated ? 1 : 0);
+  EXPECT_EQ(CountOf(output, "\r\n"), originalLines);
+
+  const Expectation expected = Expect(crlf, iconv);
+  EXPECT_EQ(expected.Lines, originalLines);
+  EXPECT_TRUE(MatchesExpectation(output, expected, original));
+  std::cout << "[ RealData ] " << dictionary.Name << " (" << crlf.size() << " bytes CR LF"
+            << (whole ? "" : ", first part only") << "): "
+            << expected.Lines << " lines, " << expected.ByIconv << " checked against iconv, "
+            << expected.ByModel << " against the model\n";
+}
+
+// The unmodified file has no CR: it is one line, LF bytes kept in place,
+// followed by a single CR LF.
+TEST_P(TessmarkRealData, KeepsTheLfOnlyOriginalAsOneLine) {
+  const Dictionary& dictionary = GetParam();
+  std::string original;
+  bool whole = true;
+  LOAD_DICTIONARY_OR_SKIP(dictionary.Path, original, whole);
+  Iconv iconv;
+  ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
+  ASSERT_EQ(original.find('\r'), std::string::npos) << "the original was expected to hold no CR";
+
+  ScratchDirectory dir;
+  std::string input = dictionary.Path;
+  if (!whole) {
+    // Sanitized build: convert only the part loaded.
+    input = dir / "in.euc";
+    WriteFileBytes(input, original);
+  }
+  ToolRun run = RunTool(Program, {input, "out.sjs"}, dir.Path());
+  ASSERT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
+  EXPECT_EQ(run.Stdout, Success);
+  EXPECT_EQ(run.Stderr, "");
+  const std::string output = ReadFileBytes(dir / "out.sjs");
+
+  const std::size_t kept = std::min(original.find('\x1A'), original.size());
+  EXPECT_EQ(output.size(), kept + 2);
+  EXPECT_EQ(CountOf(output, "\r"), 1u);
+  EXPECT_EQ(output.substr(output.size() - std::min<std::size_t>(2, output.size())), "\r\n");
+  EXPECT_EQ(CountOf(output, "\n"), CountOf(original.substr(0, kept), "\n") + 1);
+
+  const Expectation expected = Expect(original, iconv);
+  EXPECT_EQ(expected.Lines, kept == 0 ? 0u : 1u);
+  EXPECT_TRUE(MatchesExpectation(output, expected, original));
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianDictionaries, TessmarkRealData,
+                         ::testing::Values(Dictionary{"edict", "/usr/share/edict/edict"},
+                                           Dictionary{"enamdict", "/usr/share/edict/enamdict"},
+                                           Dictionary{"kanjidic", "/usr/share/edict/kanjidic"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// --- The model itself, checked against independent references ---------------
+
+// The model must follow the scan rules on the cases where the scan leaves
+// character boundaries; these results are those worked out in the design.
+TEST(RealDataModel, FollowsTheScanAcrossPassedThroughBytes) {
+  const struct {
+    std::string In, Out;
+  } cases[] = {
+      {"A\xA4\xA2" "B", "A\x82\xA0" "B"},
+      {"A\xA4", "A\xA4"},
+      {"\xA4\xA4\xA4", "\x82\xA2\xA4"},
+      {"\xA1\xFF", "\x81\x9F"},
+      {"\xA2\xFF", "\x81\xFD"},
+      {"\xA2\xAF", "\x81\xAD"},
+      {"\xA3\xAF\xA3\xFB", "\xA3\xAF\xA3\xFB"},
+      {"\xCF\xD4", "\x98\x73"},
+      {"\xDF\xA1\xE0\xA1\xF3\xFE", "\xE0\x40\xE0\x9F\xEA\x9E"},
+      {"\xF4\xA4\xF4\xA5", "\xEA\xA2\xF4\xA5"},
+      {"\x8E\xB1\xA4\xA2", "\x8E\x89\x43\xA2"},
+      {"\x8F\xB0\xA1", "\x8F\x88\x9F"},
+      {"\xA9\xA1\xA4\xA2", "\xA9\x81\x43\xA2"},
+      {"\xF4\xA5\xA4\xA2", "\xF4\x83\x43\xA2"},
+      {"\x7F\xA1\x80\xA1\xA0\xA1", "\x7F\xA1\x80\xA1\xA0\xA1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Hex(ModelLine(c.In)), Hex(c.Out)) << Hex(c.In);
+}
+
+// The model converts as many of the 65,536 byte pairs as the design says.
+TEST(RealDataModel, ConvertsTheDesignedNumberOfPairs) {
+  int converted = 0;
+  for (int c1 = 0; c1 <= 0xFF; ++c1) {
+    for (int c2 = 0; c2 <= 0xFF; ++c2) {
+      const std::string pair{static_cast<char>(c1), static_cast<char>(c2)};
+      converted += ModelLine(pair) != pair ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(converted, 6963);
+}
+
+// Over all pairs of bytes 0xA1..0xFE: wherever iconv converts a pair, the
+// model converts it to the same two bytes, except row 84 cells 5 and 6,
+// which the converter leaves alone; wherever the model converts a pair that
+// iconv refuses, it is an empty cell of row 2 or of row 47. This is what
+// makes "iconv refused the line" a complete test for empty cells above.
+TEST(RealDataModel, AgreesWithIconvOnEveryPair) {
+  Iconv iconv;
+  ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
+  int refusedByIconv = 0;
+  std::string fromIconv;
+  for (int c1 = 0xA1; c1 <= 0xFE; ++c1) {
+    for (int c2 = 0xA1; c2 <= 0xFE; ++c2) {
+      const std::string pair{static_cast<char>(c1), static_cast<char>(c2)};
+      const std::string fromModel = ModelLine(pair);
+      const bool modelConverts = ModelConverts(c1 - 0xA0, c2 - 0xA0);
+      const bool iconvConverts = iconv.Convert(pair, fromIconv);
+      if (iconvConverts && !(c1 == 0xF4 && (c2 == 0xA5 || c2 == 0xA6))) {
+        EXPECT_EQ(Hex(fromModel), Hex(fromIconv)) << "pair " << Hex(pair);
+      }
+      if (modelConverts && !iconvConverts) {
+        ++refusedByIconv;
+        EXPECT_TRUE(c1 == 0xA2 || (c1 == 0xCF && c2 >= 0xD4)) << "pair " << Hex(pair);
+      }
+    }
+  }
+  // 41 empty cells in row 2, cells 52-94 of row 47.
+  EXPECT_EQ(refusedByIconv, 41 + 43);
+}
+
+}  // namespace
