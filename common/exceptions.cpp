@@ -88,65 +88,54 @@ std::string RuntimeErrorReport(std::int32_t number, std::uintptr_t address) {
   return "Runtime error " + digits + " at " + std::string(text, hex.Length);
 }
 
+namespace {
+
+/// The exception class and fixed message of each system exception code.
+struct FaultClass {
+  std::uint32_t Code;
+  const char* ClassName;
+  const char* Message;
+};
+
+constexpr FaultClass FaultClasses[] = {
+    {ExceptionArrayBoundsExceeded, "ERangeError", "Range check error"},
+    {ExceptionIntDivideByZero, "EDivByZero", "Division by zero"},
+    {ExceptionIntOverflow, "EIntOverflow", "Integer overflow"},
+    {ExceptionFltDivideByZero, "EZeroDivide", "Floating point division by zero"},
+    {ExceptionFltOverflow, "EOverflow", "Floating point overflow"},
+    {ExceptionFltUnderflow, "EUnderflow", "Floating point underflow"},
+    {ExceptionFltDenormalOperand, "EUnderflow", "Floating point underflow"},
+    {ExceptionFltInvalidOperation, "EInvalidOp", "Invalid floating point operation"},
+    {ExceptionFltInexactResult, "EInvalidOp", "Invalid floating point operation"},
+    {ExceptionFltStackCheck, "EInvalidOp", "Invalid floating point operation"},
+    {ExceptionPrivilegedInstruction, "EPrivilege", "Privileged instruction"},
+    {ExceptionStackOverflow, "EStackOverflow", "Stack overflow"},
+    {ExceptionControlCExit, "EControlC", "Control-C hit"},
+};
+
+}  // namespace
+
 const char* DescribeFault(std::uint32_t code, std::uintptr_t codeAddress, bool isWrite,
                           std::uintptr_t dataAddress, char* message, std::size_t size) {
   FixedText text{message, size > 0 ? size - 1 : 0};
   const char* className = "EExternalException";
-  switch (code) {
-    case ExceptionAccessViolation:
-      className = "EAccessViolation";
-      text.Append("Access violation at address ");
-      text.AppendHex(codeAddress, 8);
-      text.Append(isWrite ? ". Write of address " : ". Read of address ");
-      text.AppendHex(dataAddress, 8);
-      break;
-    case ExceptionArrayBoundsExceeded:
-      className = "ERangeError";
-      text.Append("Range check error");
-      break;
-    case ExceptionIntDivideByZero:
-      className = "EDivByZero";
-      text.Append("Division by zero");
-      break;
-    case ExceptionIntOverflow:
-      className = "EIntOverflow";
-      text.Append("Integer overflow");
-      break;
-    case ExceptionFltDivideByZero:
-      className = "EZeroDivide";
-      text.Append("Floating point division by zero");
-      break;
-    case ExceptionFltOverflow:
-      className = "EOverflow";
-      text.Append("Floating point overflow");
-      break;
-    case ExceptionFltUnderflow:
-    case ExceptionFltDenormalOperand:
-      className = "EUnderflow";
-      text.Append("Floating point underflow");
-      break;
-    case ExceptionFltInvalidOperation:
-    case ExceptionFltInexactResult:
-    case ExceptionFltStackCheck:
-      className = "EInvalidOp";
-      text.Append("Invalid floating point operation");
-      break;
-    case ExceptionPrivilegedInstruction:
-      className = "EPrivilege";
-      text.Append("Privileged instruction");
-      break;
-    case ExceptionStackOverflow:
-      className = "EStackOverflow";
-      text.Append("Stack overflow");
-      break;
-    case ExceptionControlCExit:
-      className = "EControlC";
-      text.Append("Control-C hit");
-      break;
-    default:
+  if (code == ExceptionAccessViolation) {
+    className = "EAccessViolation";
+    text.Append("Access violation at address ");
+    text.AppendHex(codeAddress, 8);
+    text.Append(isWrite ? ". Write of address " : ". Read of address ");
+    text.AppendHex(dataAddress, 8);
+  } else {
+    for (const FaultClass& fault : FaultClasses) {
+      if (fault.Code == code) {
+        className = fault.ClassName;
+        text.Append(fault.Message);
+      }
+    }
+    if (text.Length == 0) {
       text.Append("External exception ");
       text.AppendHex(code, 1);
-      break;
+    }
   }
   if (size > 0) message[text.Length] = 0;
   return className;
