@@ -1,35 +1,58 @@
 #include "tests/tool_runner.h"
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const std::string& directory, StdoutTarget target) {
+  return ToolProcess(program, arguments, directory, target).Finish(0);
+}
+
+ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& directory, StdoutTarget target)
+    : target_(target) {
   char outName[] = "/tmp/tool-stdout-XXXXXX";
   char errName[] = "/tmp/tool-stderr-XXXXXX";
-  int outFd = mkstemp(outName);
-  int errFd = mkstemp(errName);
+  outFd_ = mkstemp(outName);
+  errFd_ = mkstemp(errName);
+  if (outFd_ < 0 || errFd_ < 0) std::abort();
+  outName_ = outName;
+  errName_ = errName;
   int pipeFds[2] = {-1, -1};
-  if (target == StdoutTarget::Pipe && pipe(pipeFds) != 0) std::abort();
+  if (target == StdoutTarget::Pipe || target == StdoutTarget::BrokenPipe) {
+    if (pipe(pipeFds) != 0) std::abort();
+  }
+  // No process holds the read end: the program's first write meets EPIPE.
+  if (target == StdoutTarget::BrokenPipe) close(pipeFds[0]);
 
-  pid_t child = fork();
-  if (child == 0) {
+  child_ = fork();
+  if (child_ < 0) std::abort();
+  if (child_ == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
+    // An ignored SIGPIPE would be inherited through exec and hide whether
+    // the program ignores it itself.
+    signal(SIGPIPE, SIG_DFL);
     int in = open("/dev/null", O_RDONLY);
     dup2(in, 0);
     switch (target) {
-      case StdoutTarget::File: dup2(outFd, 1); break;
-      case StdoutTarget::Pipe: dup2(pipeFds[1], 1); break;
+      case StdoutTarget::File: dup2(outFd_, 1); break;
+      case StdoutTarget::Pipe:
+      case StdoutTarget::BrokenPipe: dup2(pipeFds[1], 1); break;
       case StdoutTarget::Closed: close(1); break;
       case StdoutTarget::DevFull: dup2(open("/dev/full", O_WRONLY), 1); break;
     }
-    dup2(errFd, 2);
+    dup2(errFd_, 2);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -38,23 +61,77 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& argu
     execv(program.c_str(), argv.data());
     _exit(127);
   }
-  ToolRun run;
-  if (target == StdoutTarget::Pipe) {
-    close(pipeFds[1]);
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) run.Stdout.append(chunk, got);
-    close(pipeFds[0]);
+  if (pipeFds[1] >= 0) close(pipeFds[1]);
+  if (target == StdoutTarget::Pipe) pipeRead_ = pipeFds[0];
+}
+
+ToolProcess::~ToolProcess() {
+  if (!ended_) {
+    kill(child_, SIGKILL);
+    Reap(true);
   }
+  if (pipeRead_ >= 0) close(pipeRead_);
+  close(outFd_);
+  close(errFd_);
+  unlink(outName_.c_str());
+  unlink(errName_.c_str());
+}
+
+bool ToolProcess::Reap(bool wait) {
+  if (ended_) return true;
   int status = 0;
-  waitpid(child, &status, 0);
-  run.ExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (target == StdoutTarget::File) run.Stdout = ReadFileBytes(outName);
-  run.Stderr = ReadFileBytes(errName);
-  close(outFd);
-  close(errFd);
-  unlink(outName);
-  unlink(errName);
+  pid_t got;
+  do {
+    got = waitpid(child_, &status, wait ? 0 : WNOHANG);
+  } while (got < 0 && errno == EINTR);
+  if (got != child_) return false;
+  ended_ = true;
+  status_ = status;
+  return true;
+}
+
+bool ToolProcess::HasEnded() { return Reap(false); }
+
+ToolRun ToolProcess::Finish(int limitSeconds) {
+  using Clock = std::chrono::steady_clock;
+  const bool limited = limitSeconds > 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limitSeconds);
+  auto millisecondsLeft = [&]() -> int {
+    if (!limited) return -1;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  };
+  ToolRun run;
+  // Drain the pipe until every writer has closed it, or the time is up.
+  while (pipeRead_ >= 0) {
+    pollfd ready{pipeRead_, POLLIN, 0};
+    int wait = millisecondsLeft();
+    if (wait == 0) break;
+    int count = poll(&ready, 1, wait);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    char chunk[4096];
+    ssize_t got = read(pipeRead_, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    run.Stdout.append(chunk, static_cast<std::size_t>(got));
+  }
+  if (!limited) {
+    Reap(true);
+  } else {
+    while (!Reap(false)) {
+      if (millisecondsLeft() == 0) {
+        kill(child_, SIGKILL);
+        Reap(true);
+        run.TimedOut = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  run.ExitStatus = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  if (target_ == StdoutTarget::File) run.Stdout = ReadFileBytes(outName_);
+  run.Stderr = ReadFileBytes(errName_);
   return run;
 }
 

@@ -11,18 +11,55 @@ enum class StdoutTarget {
   Pipe,     // a pipe drained by the test
   Closed,   // descriptor 1 closed
   DevFull,  // /dev/full: every write fails with "no space"
+  BrokenPipe,  // a pipe whose read end is closed before the program starts
 };
 
 struct ToolRun {
   std::string Stdout;
   std::string Stderr;
   int ExitStatus = -1;  // -1 when the program did not exit normally
+  bool TimedOut = false;  // killed because it outlived its time limit
 };
 
 /// Runs `program` with `arguments` in `directory`. Standard input is
 /// /dev/null; standard error is a file, read back.
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const std::string& directory, StdoutTarget target = StdoutTarget::File);
+
+/// A program running in the background, for tests that act while it runs
+/// (feeding a FIFO, for instance) or that must not wait on it for ever. The
+/// program gets the same surroundings as under `RunTool`, with SIGPIPE at its
+/// default action whatever the test process does with it.
+class ToolProcess {
+ public:
+  ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
+              const std::string& directory, StdoutTarget target = StdoutTarget::File);
+  /// Kills and reaps a program that is still running.
+  ~ToolProcess();
+  ToolProcess(const ToolProcess&) = delete;
+  ToolProcess& operator=(const ToolProcess&) = delete;
+
+  /// True once the program has ended; never waits. A `Pipe` target is not
+  /// drained meanwhile, so a program writing more than a pipe holds waits.
+  bool HasEnded();
+  /// Waits for the end and gives back what the program printed. After
+  /// `limitSeconds` (0: no limit) a program still running is killed and the
+  /// run is marked `TimedOut`.
+  ToolRun Finish(int limitSeconds);
+
+ private:
+  bool Reap(bool wait);
+
+  int child_ = -1;
+  bool ended_ = false;
+  int status_ = 0;
+  StdoutTarget target_;
+  int outFd_ = -1;
+  int errFd_ = -1;
+  int pipeRead_ = -1;
+  std::string outName_;
+  std::string errName_;
+};
 
 /// A fresh empty directory under the system's temporary directory, removed
 /// with its contents when the object goes.

@@ -1,0 +1,236 @@
+// Big inputs, opt-in (DICT_BIG_TESTS=1): corvane on a dictionary larger than
+// 2 GiB, beyond any 32-bit size, and tessmark on a single line of 100 MiB,
+// far beyond the 16-bit scan position of a line.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tests/tool_runner.h"
+
+namespace {
+
+bool BigTestsEnabled() {
+  const char* value = std::getenv("DICT_BIG_TESTS");
+  return value != nullptr && std::string(value) == "1";
+}
+
+#define SKIP_UNLESS_BIG_TESTS_ENABLED()                                                 \
+  do {                                                                                  \
+    if (!BigTestsEnabled())                                                             \
+      GTEST_SKIP() << "big-input tests are opt-in: set DICT_BIG_TESTS=1 to run them "   \
+                      "(they need about 2.5 GB of memory and 400 MB of disk in /tmp)";  \
+  } while (false)
+
+/// Seconds taken by `action`, for the log: the tests assert nothing on time.
+template <typename Action>
+double Timed(Action action) {
+  const auto start = std::chrono::steady_clock::now();
+  action();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::uint64_t FreeBytes(const std::string& directory) {
+  struct statvfs info {};
+  if (statvfs(directory.c_str(), &info) != 0) return 0;
+  return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+// --- corvane on a dictionary of more than 2 GiB -----------------------------
+
+std::string Record(int spacePos, int bracketEnd, int lineLength) {
+  return {static_cast<char>(spacePos), static_cast<char>(bracketEnd),
+          static_cast<char>(lineLength & 0xFF), static_cast<char>(lineLength >> 8)};
+}
+
+/// One line of the big dictionary: `Head` is written at `Offset`, the rest
+/// of its `Length` bytes are left as a hole (0 bytes, ordinary line bytes),
+/// and an LF follows unless the line is the unterminated tail.
+struct BigLine {
+  std::uint64_t Offset = 0;
+  std::string Head;
+  std::uint64_t Length = 0;
+  std::string Record;  // empty for the tail, which gets none
+};
+
+class BigDictionary {
+ public:
+  /// Filler lines "F " + 0 bytes up to `end`, each at most 65,535 bytes long.
+  void FillUpTo(std::uint64_t end) {
+    while (end - size_ > 2 * 65536) AddFiller(65535);
+    const std::uint64_t rest = end - size_;  // 2 lines: each from 32,768 to 65,536 bytes with LF
+    AddFiller(rest / 2 - 1);
+    AddFiller(rest - rest / 2 - 1);
+  }
+  void Add(const std::string& text, const std::string& record) {
+    lines_.push_back({size_, text, text.size(), record});
+    size_ += text.size() + 1;
+  }
+  void AddTail(const std::string& text) {
+    lines_.push_back({size_, text, text.size(), ""});
+    size_ += text.size();
+  }
+  std::uint64_t Size() const { return size_; }
+  const std::vector<BigLine>& Lines() const { return lines_; }
+
+ private:
+  void AddFiller(std::uint64_t length) {
+    // First space at position 2, no ']': SpacePos 2, BracketEnd 0.
+    lines_.push_back({size_, "F ", length, Record(2, 0, static_cast<int>(length))});
+    size_ += length + 1;
+  }
+  std::vector<BigLine> lines_;
+  std::uint64_t size_ = 0;
+};
+
+// EDICT lines of known records (the first two are the worked example).
+const std::string EdictLine1 = "\xB0\xA1\xB0\xA2 [\xA4\xA2\xA4\xA4\xA4\xA6] /to test/";
+const std::string EdictLine2 = "\xB0\xA1 /a/\r";
+const std::string EdictLine3 = "\xB4\xC1\xBB\xFA [\xA4\xAB\xA4\xF3\xA4\xB8] /(n) Chinese characters/kanji/";
+// ']' at 254 and the first space at 255: both positions at their limit.
+const std::string LimitLine = std::string(253, 'x') + "] /gloss/";
+
+constexpr std::uint64_t TwoGiB = std::uint64_t{1} << 31;
+
+// The records of lines lying beyond 2^31 must be right, the whole file must
+// be read, and each progress percentage must be floor(100 * j / size) for the
+// offset j of the LF that ended the 255th, 511th, ... line.
+TEST(CorvaneBigInput, IndexesADictionaryLargerThan2GiB) {
+  SKIP_UNLESS_BIG_TESTS_ENABLED();
+  ScratchDirectory dir;
+  if (FreeBytes(dir.Path()) < (std::uint64_t{1} << 30))
+    GTEST_SKIP() << "less than 1 GiB free in " << dir.Path();
+
+  BigDictionary dictionary;
+  dictionary.FillUpTo(TwoGiB - 10);                  // the next line spans 2^31
+  dictionary.Add(EdictLine1, Record(5, 14, 23));
+  dictionary.Add(EdictLine2, Record(3, 0, 7));       // the CR counts in the length
+  dictionary.Add(EdictLine3, Record(5, 14, 44));
+  dictionary.Add(LimitLine, Record(255, 255, 262));
+  dictionary.FillUpTo(TwoGiB + (std::uint64_t{48} << 20));
+  dictionary.Add("]a b", Record(3, 2, 4));
+  dictionary.AddTail("AB C");                        // no LF: no record
+  const std::uint64_t size = dictionary.Size();
+  ASSERT_GT(size, TwoGiB);
+
+  // A sparse file: only the line heads and the LF bytes are written.
+  const std::string path = dir / "big.dict";
+  const double writeSeconds = Timed([&] {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+    for (const BigLine& line : dictionary.Lines()) {
+      ASSERT_EQ(pwrite(fd, line.Head.data(), line.Head.size(), static_cast<off_t>(line.Offset)),
+                static_cast<ssize_t>(line.Head.size()));
+      if (line.Record.empty()) continue;
+      ASSERT_EQ(pwrite(fd, "\n", 1, static_cast<off_t>(line.Offset + line.Length)), 1);
+    }
+    ASSERT_EQ(close(fd), 0);
+  });
+  if (HasFatalFailure()) return;
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  ASSERT_EQ(static_cast<std::uint64_t>(info.st_size), size);
+
+  std::string expectedIndex;
+  std::string expectedStdout = "Corvane Test v0.2\n\r\nLoading: [big.dict] done!\r\n";
+  std::uint32_t records = 0;
+  for (const BigLine& line : dictionary.Lines()) {
+    if (line.Record.empty()) continue;
+    expectedIndex += line.Record;
+    if (++records % 256 == 255) {
+      const std::uint64_t j = line.Offset + line.Length;  // the LF
+      expectedStdout += "\rWriting... " + std::to_string(100 * j / size) + "%";
+    }
+  }
+  expectedStdout += "\rWriting... done!\r\n";
+
+  ToolRun run;
+  const double runSeconds = Timed([&] { run = RunTool(CORVANE_PATH, {"big.dict"}, dir.Path()); });
+  const std::string index = ReadFileBytes(dir / "big.dict.IND");
+  unlink(path.c_str());  // give the space back at once
+  std::cout << "[ BigInput ] corvane on " << size << " bytes (" << info.st_blocks * 512
+            << " allocated), " << records << " lines: written in " << writeSeconds
+            << " s, indexed in " << runSeconds << " s\n";
+
+  EXPECT_EQ(run.ExitStatus, 0) << run.Stdout;
+  EXPECT_EQ(run.Stderr, "");
+  EXPECT_EQ(run.Stdout, expectedStdout);
+  ASSERT_EQ(index.size(), expectedIndex.size());
+  int reported = 0;
+  std::size_t k = 0;
+  for (const BigLine& line : dictionary.Lines()) {
+    if (line.Record.empty()) continue;
+    if (index.compare(4 * k, 4, line.Record) != 0 && reported++ < 5) {
+      ADD_FAILURE() << "record " << k << " (line at offset " << line.Offset << "): "
+                    << Hex(index.substr(4 * k, 4)) << ", expected " << Hex(line.Record);
+    }
+    ++k;
+  }
+}
+
+// --- tessmark on one line of 100 MiB ----------------------------------------
+
+// A block whose conversion is known piece by piece (each piece ends where no
+// pair can reach into the next): a hiragana, a kanji, 0xFF accepted in row 1,
+// half-width katakana and a row-9 byte and row 84 cell 5 that each shift the
+// scan, and JIS X 0212 whose last two bytes are taken as a kanji.
+const std::string BlockIn =
+    "\xA4\xA2" "\xB0\xA1" "\xA1\xFF" "\x8E\xB1\xA4\xA2" "\n"
+    "\xA9\xA1\xA4\xA2" "A" "\xF4\xA5\xA4\xA2" "\t" "\x8F\xB0\xA1" "B";
+const std::string BlockOut =
+    "\x82\xA0" "\x88\x9F" "\x81\x9F" "\x8E\x89\x43\xA2" "\n"
+    "\xA9\x81\x43\xA2" "A" "\xF4\x83\x43\xA2" "\t" "\x8F\x88\x9F" "B";
+
+TEST(TessmarkBigInput, ConvertsASingleLineOf100MiB) {
+  SKIP_UNLESS_BIG_TESTS_ENABLED();
+  ScratchDirectory dir;
+  constexpr std::size_t LineBytes = std::size_t{100} << 20;
+  ASSERT_EQ(BlockIn.size(), 25u);
+  ASSERT_EQ(BlockOut.size(), BlockIn.size());
+  ASSERT_EQ(LineBytes % BlockIn.size(), 0u);
+
+  std::string input, expected;
+  input.reserve(LineBytes);
+  expected.reserve(LineBytes + 2);
+  for (std::size_t i = 0; i < LineBytes / BlockIn.size(); ++i) {
+    input += BlockIn;
+    expected += BlockOut;
+  }
+  expected += "\r\n";
+  WriteFileBytes(dir / "line.euc", input);
+
+  ToolRun run;
+  const double seconds =
+      Timed([&] { run = RunTool(TESSMARK_PATH, {"line.euc", "line.sjs"}, dir.Path()); });
+  std::cout << "[ BigInput ] tessmark on one line of " << LineBytes << " bytes: " << seconds
+            << " s\n";
+  EXPECT_EQ(run.ExitStatus, 0) << run.Stdout;
+  EXPECT_EQ(run.Stderr, "");
+  EXPECT_EQ(run.Stdout,
+            "Tessmark v1.0\n"
+            "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
+            "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
+            "\r\n"
+            "Converting... done!\r\n");
+  const std::string output = ReadFileBytes(dir / "line.sjs");
+  ASSERT_EQ(output.size(), expected.size());
+  if (output != expected) {
+    std::size_t at = 0;
+    while (output[at] == expected[at]) ++at;
+    const std::size_t from = at < 16 ? 0 : at - 16;
+    FAIL() << "first difference at byte " << at << "\n  actual   ..."
+           << Hex(output.substr(from, 48)) << "\n  expected ..." << Hex(expected.substr(from, 48));
+  }
+}
+
+}  // namespace

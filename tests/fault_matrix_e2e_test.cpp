@@ -1,0 +1,445 @@
+// Fault matrix: both programs run against hostile surroundings — an unusable
+// standard output, FIFOs, directories, missing or non-directory path
+// components, symbolic link loops and names that lead back to the input.
+// Every case checks the exact console bytes, the report on standard error
+// where standard output cannot take it, the exit status, and the whole
+// scratch directory afterwards: every file that was there is unchanged byte
+// for byte, and only the expected files appeared. Every run is killed after
+// ten seconds, so a program that hangs fails the test instead of CI.
+//
+// Cells of the matrix checked in tessmark_e2e_test.cpp and
+// corvane_e2e_test.cpp are not repeated here: tessmark with standard output
+// closed or /dev/full (one argument), tessmark's output /dev/full, a
+// directory as tessmark's input, tessmark's output in a missing directory,
+// tessmark's same-file refusals by name, path, hard and symbolic link and
+// derived name; corvane's dictionary missing or a directory, its index a
+// directory, its index a hard or symbolic link to the dictionary. The
+// permission cases are absent: the tests run as root, which no mode bars.
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/tool_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+/// Seconds after which a run is killed and the case fails.
+constexpr int TimeLimit = 10;
+
+enum class Tool { Tessmark, Corvane };
+
+std::string PathOf(Tool tool) { return tool == Tool::Tessmark ? TESSMARK_PATH : CORVANE_PATH; }
+std::string ModuleOf(Tool tool) { return tool == Tool::Tessmark ? "tessmark" : "corvane"; }
+
+// --- The files every scratch directory starts with ------------------------
+
+// tessmark's input: hiragana, a kanji, CR LF.
+const std::string Text = "\xA4\xA2\xA4\xA4 \xB0\xA1\r\n";
+const std::string Converted = "\x82\xA0\x82\xA2 \x88\x9F\r\n";
+// corvane's dictionary "x": one line, first space at 2, no ']', 3 bytes.
+const std::string Dictionary = "a b\n";
+const std::string DictionaryIndex("\x02\x00\x03\x00", 4);
+// Left where a run may create its output, to prove it was not touched.
+const std::string StaleBytes = "stale output\r\n";
+
+// --- Console texts ----------------------------------------------------------
+
+const std::string TessmarkBanner =
+    "Tessmark v1.0\n"
+    "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
+    "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
+    "\r\n";
+const std::string TessmarkSuccess = TessmarkBanner + "Converting... done!\r\n";
+
+std::string TessmarkRefuses(const std::string& name) {
+  return TessmarkBanner + "Can not open/creat file: " + name + "\r\n";
+}
+
+const std::string CorvaneBanner = "Corvane Test v0.2\n\r\n";
+
+std::string CorvaneRefuses(const std::string& name) {
+  return CorvaneBanner + "Error while opening file or file not found: " + name + "\r\n";
+}
+
+// The dictionary was loaded; then the index name was refused.
+std::string CorvaneRefusesIndex(const std::string& dictionary) {
+  return CorvaneBanner + "Loading: [" + dictionary + "] done!\r\n" +
+         "Error while opening file or file not found: " + dictionary + ".IND\r\n";
+}
+
+/// The unhandled-exception report of an EInOutError with `code`. The address
+/// differs between builds, so only its form is checked: 8 upper-case
+/// hexadecimal digits.
+::testing::AssertionResult IsIOReport(const std::string& text, const std::string& module,
+                                      int code) {
+  const std::string head = "Exception EInOutError in module " + module + " at ";
+  const std::string tail = ".\nI/O error " + std::to_string(code) + ".\r\n";
+  bool shaped = text.size() == head.size() + 8 + tail.size() &&
+                text.compare(0, head.size(), head) == 0 &&
+                text.compare(head.size() + 8, tail.size(), tail) == 0;
+  for (std::size_t i = 0; shaped && i < 8; ++i) {
+    char digit = text[head.size() + i];
+    shaped = (digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F');
+  }
+  if (shaped) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "not the report of I/O error " << code << " in "
+                                       << module << ": [" << text << "] (" << Hex(text) << ")";
+}
+
+// --- The scratch directory as a whole ---------------------------------------
+
+/// Each entry below the directory, by relative path, described by its kind
+/// and content: regular files by their bytes, links by their target. FIFOs
+/// are never opened, which could block.
+using Tree = std::map<std::string, std::string>;
+
+std::string FileEntry(const std::string& bytes) { return "file [" + Hex(bytes) + "]"; }
+
+Tree Snapshot(const std::string& directory) {
+  Tree tree;
+  for (const auto& entry : fs::recursive_directory_iterator(directory)) {
+    const fs::path& path = entry.path();
+    std::string name = path.lexically_relative(directory).string();
+    fs::file_status status = fs::symlink_status(path);
+    switch (status.type()) {
+      case fs::file_type::regular: tree[name] = FileEntry(ReadFileBytes(path.string())); break;
+      case fs::file_type::directory: tree[name] = "directory"; break;
+      case fs::file_type::symlink: tree[name] = "link to " + fs::read_symlink(path).string(); break;
+      case fs::file_type::fifo: tree[name] = "fifo"; break;
+      default: tree[name] = "other"; break;
+    }
+  }
+  return tree;
+}
+
+void MakeFifo(const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path; }
+
+void MakeLink(const std::string& target, const std::string& path) {
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+}
+
+/// A FIFO held open for reading and writing by the test: it has a reader and
+/// a writer without anyone waiting, and what is written stays in it until
+/// read.
+class HeldFifo {
+ public:
+  explicit HeldFifo(const std::string& path)
+      : fd_(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)) {}
+  ~HeldFifo() { Release(); }
+  HeldFifo(const HeldFifo&) = delete;
+  HeldFifo& operator=(const HeldFifo&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Write(const std::string& bytes) {
+    return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+  /// Bytes written and not yet read by anyone.
+  int Pending() const {
+    int count = 0;
+    return ioctl(fd_, FIONREAD, &count) == 0 ? count : -1;
+  }
+  /// Takes whatever is waiting, without waiting for more.
+  std::string ReadPending() {
+    std::string bytes;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(fd_, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(got));
+    return bytes;
+  }
+  /// Closes the test's end: once the program holds the only other end, its
+  /// reads meet the end of the input.
+  void Release() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+/// Waits until the program has taken every byte waiting in `fifo`, or has
+/// ended, or the time limit is up. Gives whether the bytes were taken.
+bool WaitUntilTaken(HeldFifo& fifo, ToolProcess& tool) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TimeLimit);
+  while (fifo.Pending() > 0) {
+    if (tool.HasEnded() || std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return fifo.Pending() == 0;
+}
+
+// --- The matrix ---------------------------------------------------------------
+
+const std::string LongName(150, 'n');
+
+struct MatrixCase {
+  const char* Label;
+  Tool Program;
+  void (*Setup)(const std::string& directory);  // adds to "in.euc" and "x"
+  Names Arguments;
+  StdoutTarget Target;
+  std::string Stdout;  // exact; empty where standard output cannot be read
+  int ReportCode;      // 0: standard error stays empty; else the code reported there
+  int Status;
+  std::map<std::string, std::string> Created;  // files the run creates or replaces
+  std::string Stale;  // if set, run again with an old file of this name present
+};
+
+void PrintTo(const MatrixCase& row, std::ostream* out) { *out << row.Label; }
+
+void NoSetup(const std::string&) {}
+void MakeFifoF(const std::string& d) { MakeFifo(d + "/f"); }
+void MakeDirectories(const std::string& d) {
+  fs::create_directory(d + "/adir");
+  fs::create_directory(d + "/outdir");
+}
+// a -> b -> a: no name resolves.
+void MakeLinkLoop(const std::string& d) {
+  MakeLink("b", d + "/a");
+  MakeLink("a", d + "/b");
+}
+
+const MatrixCase MatrixCases[] = {
+    // --- Standard output unusable: the banner fails, the report goes to
+    // standard error, and the run stops before any file is opened.
+
+    // Closed: the stream cannot be opened, code 103. The existing output
+    // must not be emptied.
+    {"TessmarkStdoutClosed", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"}, StdoutTarget::Closed,
+     "", 103, 1, {}, "out.sjs"},
+    // /dev/full: the banner's write fails with "no space", code 112.
+    {"TessmarkStdoutFull", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"}, StdoutTarget::DevFull,
+     "", 112, 1, {}, "out.sjs"},
+    // A pipe nobody reads: SIGPIPE does not kill the program, the write
+    // fails with code 109. The banner is over 128 bytes, so the first
+    // buffer goes out, and fails, before the files are opened.
+    {"TessmarkStdoutPipeWithoutReader", Tool::Tessmark, NoSetup, {"in.euc"},
+     StdoutTarget::BrokenPipe, "", 109, 1, {}, "in.SJS"},
+    // Closed: no index is created, an old one is left alone.
+    {"CorvaneStdoutClosed", Tool::Corvane, NoSetup, {"x"}, StdoutTarget::Closed, "", 103, 1, {},
+     "x.IND"},
+    // /dev/full is a character device: each group is pushed, the banner fails.
+    {"CorvaneStdoutFull", Tool::Corvane, NoSetup, {"x"}, StdoutTarget::DevFull, "", 112, 1, {},
+     "x.IND"},
+    // A pipe nobody reads: the loading line of a 150-byte name fills the
+    // 128-byte buffer, whose write fails before the index is created.
+    {"CorvaneStdoutPipeWithoutReader", Tool::Corvane,
+     [](const std::string& d) { WriteFileBytes(d + "/" + LongName, Dictionary); }, {LongName},
+     StdoutTarget::BrokenPipe, "", 109, 1, {}, LongName + ".IND"},
+    // A pipe nobody reads, but all the console text fits in the buffer: it
+    // waits for the program's end, where the failed write is not checked.
+    // The index is built and the status is 0; the console text is lost.
+    {"CorvaneStdoutPipeWithoutReaderShortText", Tool::Corvane, NoSetup, {"x"},
+     StdoutTarget::BrokenPipe, "", 0, 0, {{"x.IND", DictionaryIndex}}, "x.IND"},
+
+    // --- FIFOs. Opening never waits for the other end.
+
+    // Input with no writer: it reads as empty, an empty output is made.
+    {"TessmarkInputFifoWithoutWriter", Tool::Tessmark, MakeFifoF, {"f", "out.sjs"},
+     StdoutTarget::File, TessmarkSuccess, 0, 0, {{"out.sjs", ""}}, "out.sjs"},
+    // Output with no reader: refused like any output that cannot be made.
+    {"TessmarkOutputFifoWithoutReader", Tool::Tessmark, MakeFifoF, {"in.euc", "f"},
+     StdoutTarget::File, TessmarkRefuses("f"), 0, 2, {}, ""},
+    // A FIFO's size is 0: the dictionary is empty, no index is made.
+    {"CorvaneDictionaryFifo", Tool::Corvane, MakeFifoF, {"f"}, StdoutTarget::File,
+     CorvaneBanner + "File emptyf\r\n", 0, 2, {}, "f.IND"},
+    // The index name is a FIFO: refused after loading, the FIFO stays.
+    {"CorvaneIndexFifo", Tool::Corvane, [](const std::string& d) { MakeFifo(d + "/x.IND"); },
+     {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, ""},
+
+    // --- Directories where a file is wanted.
+
+    // The output named by the second argument is a directory.
+    {"TessmarkOutputDirectory", Tool::Tessmark, MakeDirectories, {"in.euc", "outdir"},
+     StdoutTarget::File, TessmarkRefuses("outdir"), 0, 2, {}, ""},
+    // The same with a trailing slash.
+    {"TessmarkOutputDirectorySlash", Tool::Tessmark, MakeDirectories, {"in.euc", "outdir/"},
+     StdoutTarget::File, TessmarkRefuses("outdir/"), 0, 2, {}, ""},
+    // Input "adir/": the derived output "adir/.SJS" would land inside it.
+    {"TessmarkInputDirectorySlash", Tool::Tessmark, MakeDirectories, {"adir/"},
+     StdoutTarget::File, TessmarkRefuses("adir/"), 0, 2, {}, ""},
+    // Dictionary "adir/": the index "adir/.IND" would land inside it.
+    {"CorvaneDictionaryDirectorySlash", Tool::Corvane, MakeDirectories, {"adir/"},
+     StdoutTarget::File, CorvaneRefuses("adir/"), 0, 2, {}, ""},
+
+    // --- Path components that are missing or are not directories.
+
+    {"TessmarkInputInMissingDirectory", Tool::Tessmark, NoSetup, {"nodir/in.euc"},
+     StdoutTarget::File, TessmarkRefuses("nodir/in.euc"), 0, 2, {}, ""},
+    // A regular file used as a directory: a different system error, the
+    // same message.
+    {"TessmarkInputBelowAFile", Tool::Tessmark, NoSetup, {"in.euc/x"}, StdoutTarget::File,
+     TessmarkRefuses("in.euc/x"), 0, 2, {}, ""},
+    // The output below the input file itself: the input stays whole.
+    {"TessmarkOutputBelowAFile", Tool::Tessmark, NoSetup, {"in.euc", "in.euc/out.sjs"},
+     StdoutTarget::File, TessmarkRefuses("in.euc/out.sjs"), 0, 2, {}, ""},
+    // corvane's index sits beside its dictionary, so a missing directory is
+    // always the dictionary's.
+    {"CorvaneDictionaryInMissingDirectory", Tool::Corvane, NoSetup, {"nodir/x"},
+     StdoutTarget::File, CorvaneRefuses("nodir/x"), 0, 2, {}, ""},
+    {"CorvaneDictionaryBelowAFile", Tool::Corvane, NoSetup, {"x/y"}, StdoutTarget::File,
+     CorvaneRefuses("x/y"), 0, 2, {}, ""},
+
+    // --- Symbolic link loops.
+
+    {"TessmarkInputLinkLoop", Tool::Tessmark, MakeLinkLoop, {"a", "out.sjs"}, StdoutTarget::File,
+     TessmarkRefuses("a"), 0, 2, {}, "out.sjs"},
+    {"TessmarkOutputLinkLoop", Tool::Tessmark, MakeLinkLoop, {"in.euc", "a"}, StdoutTarget::File,
+     TessmarkRefuses("a"), 0, 2, {}, ""},
+    {"CorvaneDictionaryLinkLoop", Tool::Corvane, MakeLinkLoop, {"a"}, StdoutTarget::File,
+     CorvaneRefuses("a"), 0, 2, {}, "a.IND"},
+    // x.IND -> l -> x.IND: the index cannot be created.
+    {"CorvaneIndexLinkLoop", Tool::Corvane,
+     [](const std::string& d) {
+       MakeLink("x.IND", d + "/l");
+       MakeLink("l", d + "/x.IND");
+     },
+     {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, ""},
+
+    // --- The input is a link whose target has the output's name: the
+    // derived output would be the input file itself.
+
+    // "w" -> "w.SJS", converted with one argument.
+    {"TessmarkInputLinksToDerivedOutput", Tool::Tessmark,
+     [](const std::string& d) {
+       WriteFileBytes(d + "/w.SJS", Text);
+       MakeLink("w.SJS", d + "/w");
+     },
+     {"w"}, StdoutTarget::File, TessmarkRefuses("w.SJS"), 0, 2, {}, ""},
+    // "d" -> "d.IND", indexed.
+    {"CorvaneDictionaryLinksToIndexName", Tool::Corvane,
+     [](const std::string& d) {
+       WriteFileBytes(d + "/d.IND", Dictionary);
+       MakeLink("d.IND", d + "/d");
+     },
+     {"d"}, StdoutTarget::File, CorvaneRefusesIndex("d"), 0, 2, {}, ""},
+};
+
+class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
+
+TEST_P(FaultMatrix, ExactConsoleStatusAndFiles) {
+  const MatrixCase& row = GetParam();
+  for (bool stale : {false, true}) {
+    if (stale && row.Stale.empty()) continue;
+    SCOPED_TRACE(stale ? "with an old " + row.Stale : "without old output");
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "in.euc", Text);
+    WriteFileBytes(dir / "x", Dictionary);
+    row.Setup(dir.Path());
+    if (stale) WriteFileBytes(dir / row.Stale, StaleBytes);
+    Tree expected = Snapshot(dir.Path());
+    for (const auto& [name, bytes] : row.Created) expected[name] = FileEntry(bytes);
+
+    ToolRun run = ToolProcess(PathOf(row.Program), row.Arguments, dir.Path(), row.Target)
+                      .Finish(TimeLimit);
+
+    ASSERT_FALSE(run.TimedOut) << "still running after " << TimeLimit << " s";
+    EXPECT_EQ(run.ExitStatus, row.Status);
+    EXPECT_EQ(Hex(run.Stdout), Hex(row.Stdout)) << run.Stdout;
+    if (row.ReportCode == 0) {
+      EXPECT_EQ(run.Stderr, "");
+    } else {
+      EXPECT_TRUE(IsIOReport(run.Stderr, ModuleOf(row.Program), row.ReportCode));
+    }
+    EXPECT_EQ(Snapshot(dir.Path()), expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCase, FaultMatrix, ::testing::ValuesIn(MatrixCases),
+                         [](const auto& info) { return std::string(info.param.Label); });
+
+// --- FIFOs with the other end held open by the test ---------------------------
+
+// The input arrives in two parts, the second only once the program has taken
+// the first and waits inside a 128-byte read; the writer's close ends it.
+// Nothing may be lost at the seam or taken for the end of the input.
+TEST(FaultMatrixFifo, TessmarkConvertsWhatAWriterSendsUntilItCloses) {
+  ScratchDirectory dir;
+  MakeFifo(dir / "f");
+  HeldFifo writer(dir / "f");
+  ASSERT_TRUE(writer.IsOpen());
+  std::string first, firstConverted;
+  for (int i = 0; i < 20; ++i) {  // 200 bytes: one whole block and part of the next
+    first += Text;
+    firstConverted += Converted;
+  }
+  const std::string second = "\xA4\xA6\r\nlast";
+  ASSERT_TRUE(writer.Write(first));
+
+  ToolProcess tool(TESSMARK_PATH, {"f", "out.sjs"}, dir.Path());
+  EXPECT_TRUE(WaitUntilTaken(writer, tool)) << "the first part was not read";
+  ASSERT_TRUE(writer.Write(second));
+  EXPECT_TRUE(WaitUntilTaken(writer, tool)) << "the second part was not read";
+  writer.Release();
+  ToolRun run = tool.Finish(TimeLimit);
+
+  ASSERT_FALSE(run.TimedOut) << "still running after the writer closed";
+  EXPECT_EQ(run.ExitStatus, 0);
+  EXPECT_EQ(run.Stdout, TessmarkSuccess);
+  EXPECT_EQ(run.Stderr, "");
+  EXPECT_EQ(Hex(ReadFileBytes(dir / "out.sjs")), Hex(firstConverted + "\x82\xA4\r\nlast\r\n"));
+  EXPECT_EQ(fs::symlink_status(dir / "f").type(), fs::file_type::fifo);
+}
+
+// Output into a FIFO that has a reader: accepted, the converted bytes arrive.
+TEST(FaultMatrixFifo, TessmarkWritesIntoAFifoThatHasAReader) {
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "in.euc", Text);
+  MakeFifo(dir / "f");
+  HeldFifo reader(dir / "f");
+  ASSERT_TRUE(reader.IsOpen());
+  ToolRun run = ToolProcess(TESSMARK_PATH, {"in.euc", "f"}, dir.Path()).Finish(TimeLimit);
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 0);
+  EXPECT_EQ(run.Stdout, TessmarkSuccess);
+  EXPECT_EQ(Hex(reader.ReadPending()), Hex(Converted));
+  EXPECT_EQ(ReadFileBytes(dir / "in.euc"), Text);
+}
+
+// A dictionary FIFO with bytes waiting in it still has size 0: refused as
+// empty, and its bytes stay for their real reader.
+TEST(FaultMatrixFifo, CorvaneLeavesTheBytesOfADictionaryFifo) {
+  ScratchDirectory dir;
+  MakeFifo(dir / "f");
+  HeldFifo writer(dir / "f");
+  ASSERT_TRUE(writer.IsOpen());
+  ASSERT_TRUE(writer.Write(Dictionary));
+  ToolRun run = ToolProcess(CORVANE_PATH, {"f"}, dir.Path()).Finish(TimeLimit);
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 2);
+  EXPECT_EQ(run.Stdout, CorvaneBanner + "File emptyf\r\n");
+  EXPECT_EQ(writer.ReadPending(), Dictionary);
+  EXPECT_FALSE(FileExists(dir / "f.IND"));
+}
+
+// An index FIFO that has a reader is refused all the same: the index is
+// opened for reading and writing, which a FIFO cannot serve. Nothing is
+// written into it.
+TEST(FaultMatrixFifo, CorvaneRefusesAnIndexFifoThatHasAReader) {
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "x", Dictionary);
+  MakeFifo(dir / "x.IND");
+  HeldFifo reader(dir / "x.IND");
+  ASSERT_TRUE(reader.IsOpen());
+  ToolRun run = ToolProcess(CORVANE_PATH, {"x"}, dir.Path()).Finish(TimeLimit);
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 2);
+  EXPECT_EQ(run.Stdout, CorvaneRefusesIndex("x"));
+  EXPECT_EQ(reader.ReadPending(), "");
+  EXPECT_EQ(ReadFileBytes(dir / "x"), Dictionary);
+}
+
+}  // namespace
