@@ -316,20 +316,29 @@ void PlatformStartup(int argc, char** argv) {
   StackTop = reinterpret_cast<std::uintptr_t>(&marker);
   // Writing to a closed pipe must fail like any other write, not kill us.
   signal(SIGPIPE, SIG_IGN);
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length > 0) ProgramPath.assign(path, static_cast<std::size_t>(length));
+  else if (argc > 0) ProgramPath = argv[0];
   // The one command-line string: every argument wrapped in quote bytes, its
   // own quote bytes dropped, so that the splitter gives back each argument
   // whole and an empty argument is no argument.
   CommandLine.clear();
   for (int i = 0; i < argc; ++i) {
     if (i > 0) CommandLine += ' ';
+    std::size_t start = CommandLine.size();
     CommandLine += '"';
     for (const char* p = argv[i]; *p != 0; ++p) {
       if (*p != '"') CommandLine += *p;
     }
+    // An empty program name would be skipped like an empty argument, and
+    // the first argument taken for the name; the program's path stands in.
+    if (i == 0 && CommandLine.size() == start + 1) {
+      for (char byte : ProgramPath) {
+        if (byte != '"') CommandLine += byte;
+      }
+      if (CommandLine.size() == start + 1) CommandLine += "program";
+    }
     CommandLine += '"';
   }
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length > 0) ProgramPath.assign(path, static_cast<std::size_t>(length));
-  else if (argc > 0) ProgramPath = argv[0];
 }

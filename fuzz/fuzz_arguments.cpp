@@ -147,9 +147,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  // A program name that is empty once its quote bytes are dropped is `""`,
-  // which the splitter skips; the first argument would then be taken for
-  // the program name. Such a name is kept out of the round trip.
+  // The POSIX layer puts the program's path in place of a program name that
+  // is empty once its quote bytes are dropped (`""` would be skipped, and the
+  // first argument taken for the name); the model does the same.
   if (WithoutQuotes(vector[0]).empty()) vector[0] = "program";
 
   std::string built;

@@ -14,3 +14,7 @@ cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DDICT_SANITIZ
 cmake --build "$top/build-sanitize" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
+
+# A short fuzzing smoke run: a few seconds per target, fixed seed, from the
+# committed seed corpus.
+FUZZ_SECONDS=${FUZZ_SECONDS:-5} bash "$top/fuzz/run.sh" "$top/build-fuzz"

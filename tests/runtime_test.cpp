@@ -133,6 +133,30 @@ TEST_F(RuntimeArguments, ReadTheCommandLineAndModuleNameThroughTheSeam) {
   EXPECT_EQ(ArgumentAt(0), "/opt/dict tools/tessmark");
 }
 
+// The POSIX layer rebuilds the command line from the argument vector: each
+// argument whole, quotes dropped, an empty one no argument, and an empty
+// program name never swallowing the first argument.
+TEST(RuntimeArgumentVector, ArgumentsComeBackWhole) {
+  struct Case {
+    std::vector<std::string> argv;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {{"tessmark", "in put.euc", "out\t\"x\".sjs"}, {"in put.euc", "out\tx.sjs"}},
+      {{"tessmark", "", "in.euc"}, {"in.euc"}},
+      {{"", "in.euc", "out.sjs"}, {"in.euc", "out.sjs"}},
+      {{"\"\"", "in.euc"}, {"in.euc"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<char*> argv;
+    for (const std::string& argument : c.argv) argv.push_back(const_cast<char*>(argument.c_str()));
+    PlatformStartup(static_cast<int>(argv.size()), argv.data());
+    ASSERT_EQ(ArgumentCount(), static_cast<std::int32_t>(c.expected.size())) << GetCommandLineA();
+    for (std::size_t i = 0; i < c.expected.size(); ++i) {
+      EXPECT_EQ(ArgumentAt(static_cast<std::int32_t>(i + 1)), c.expected[i]) << GetCommandLineA();
+    }
+  }
+}
+
 // ------------------------------------------------------- console buffering
 
 // The faked system: how standard output behaves, and what reached it.
