@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "bench/sample_lines.h"
 #include "common/console.h"
 #include "common/platform.h"
 #include "converter/textfile.h"
@@ -21,28 +22,7 @@ constexpr std::size_t FileSize = 4 * 1024 * 1024;
 constexpr char FakeName[] = "bench.euc";
 constexpr Handle FakeHandle = 0x7E57;
 
-/// Dictionary-like lines of 26 to 79 bytes (60 on average), EUC-JP text
-/// with no CR, LF or end mark inside.
-const char* const SampleLines[] = {
-    "\xce\xfd\xbd\xac"
-    " ["
-    "\xa4\xec\xa4\xf3\xa4\xb7\xa4\xe5\xa4\xa6"
-    "] /(n,vs) practice/training/drill/exercise/(P)/",
-    "\xa5\xd2\xa5\xf3\xa5\xc8"
-    " /(n) hint/clue/tip/",
-    "\xc5\xec\xb5\xfe"
-    " ["
-    "\xa4\xc8\xa4\xa6\xa4\xad\xa4\xe7\xa4\xa6"
-    "] /(n) Tokyo (capital of Japan)/(P)/",
-    "\xb4\xc1\xbb\xfa"
-    " ["
-    "\xa4\xab\xa4\xf3\xa4\xb8"
-    "] /(n) kanji/Chinese characters/characters used in writing/(P)/",
-    "\xa1\xb7"
-    " ["
-    "\xa4\xaa\xa4\xca\xa4\xb8"
-    "] /(n) ditto mark/repetition of the line above/",
-};
+using bench::SampleLines;
 
 /// The file: whole CR LF lines, as many as fit in FileSize.
 struct MemoryFile {
