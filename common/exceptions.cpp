@@ -126,13 +126,14 @@ const char* DescribeFault(std::uint32_t code, std::uintptr_t codeAddress, bool i
     text.Append(isWrite ? ". Write of address " : ". Read of address ");
     text.AppendHex(dataAddress, 8);
   } else {
+    const FaultClass* known = nullptr;
     for (const FaultClass& fault : FaultClasses) {
-      if (fault.Code == code) {
-        className = fault.ClassName;
-        text.Append(fault.Message);
-      }
+      if (fault.Code == code) known = &fault;
     }
-    if (text.Length == 0) {
+    if (known != nullptr) {
+      className = known->ClassName;
+      text.Append(known->Message);
+    } else {
       text.Append("External exception ");
       text.AppendHex(code, 1);
     }

@@ -97,6 +97,11 @@ struct FileIdentity {
   bool IsRegular;
 };
 
+/// True when two identities designate the same file.
+inline bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.Volume == b.Volume && a.Index == b.Index;
+}
+
 /// The table behind every service below. Tests may replace entries and must
 /// restore them.
 struct PlatformCallTable {

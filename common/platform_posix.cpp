@@ -288,6 +288,14 @@ void PosixSetFilter(ExceptionFilter filter) {
   for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(signal, &action, nullptr);
 }
 
+std::string WithoutQuotes(const char* text) {
+  std::string bare;
+  for (const char* p = text; *p != 0; ++p) {
+    if (*p != '"') bare += *p;
+  }
+  return bare;
+}
+
 extern "C" char __executable_start;
 
 std::uintptr_t PosixGetModuleHandle() { return reinterpret_cast<std::uintptr_t>(&__executable_start); }
@@ -325,20 +333,15 @@ void PlatformStartup(int argc, char** argv) {
   // whole and an empty argument is no argument.
   CommandLine.clear();
   for (int i = 0; i < argc; ++i) {
-    if (i > 0) CommandLine += ' ';
-    std::size_t start = CommandLine.size();
-    CommandLine += '"';
-    for (const char* p = argv[i]; *p != 0; ++p) {
-      if (*p != '"') CommandLine += *p;
-    }
     // An empty program name would be skipped like an empty argument, and
     // the first argument taken for the name; the program's path stands in.
-    if (i == 0 && CommandLine.size() == start + 1) {
-      for (char byte : ProgramPath) {
-        if (byte != '"') CommandLine += byte;
-      }
-      if (CommandLine.size() == start + 1) CommandLine += "program";
+    const char* argument = argv[i];
+    if (i == 0 && WithoutQuotes(argument).empty()) {
+      argument = WithoutQuotes(ProgramPath.c_str()).empty() ? "program" : ProgramPath.c_str();
     }
+    if (i > 0) CommandLine += ' ';
+    CommandLine += '"';
+    CommandLine += WithoutQuotes(argument);
     CommandLine += '"';
   }
 }

@@ -38,7 +38,7 @@ bool OutputIsInput() {
   FileIdentity output{};
   if (!GetFileInformationByHandle(InputFile.FileHandle, &input)) return false;
   if (!GetFileInformationByName(OutputName.c_str(), &output)) return false;
-  return input.IsRegular && input.Volume == output.Volume && input.Index == output.Index;
+  return input.IsRegular && IsSameFile(input, output);
 }
 
 void MainBlock() {

@@ -31,7 +31,7 @@ void EncodeIndexRecord(const IndexRecord& record, std::uint8_t bytes[IndexRecord
 bool DesignatesDictionary(const std::string& name) {
   FileIdentity identity{};
   if (!GetFileInformationByName(name.c_str(), &identity)) return false;
-  return identity.Volume == DictionaryIdentity.Volume && identity.Index == DictionaryIdentity.Index;
+  return IsSameFile(identity, DictionaryIdentity);
 }
 
 /// `offset` is that of the LF that ended the line just written; it is below
