@@ -16,6 +16,8 @@
 #include "common/platform.h"
 #include "converter/textfile.h"
 
+using namespace platform;
+
 namespace {
 
 constexpr std::size_t FileSize = 4 * 1024 * 1024;
@@ -71,10 +73,10 @@ bool FakeCloseHandle(Handle /*handle*/) { return true; }
 
 void BM_ReadLine4MiB(benchmark::State& state) {
   const MemoryFile file = BuildFile();
-  const PlatformCallTable saved = PlatformCalls;
-  PlatformCalls.CreateFileA = FakeCreateFile;
-  PlatformCalls.ReadFile = FakeReadFile;
-  PlatformCalls.CloseHandle = FakeCloseHandle;
+  const platform::CallTable saved = platform::Calls;
+  platform::Calls.CreateFileA = FakeCreateFile;
+  platform::Calls.ReadFile = FakeReadFile;
+  platform::Calls.CloseHandle = FakeCloseHandle;
   Fake.Data = &file.Bytes;
   TakeIOResult();
 
@@ -100,7 +102,7 @@ void BM_ReadLine4MiB(benchmark::State& state) {
                           static_cast<std::int64_t>(file.Bytes.size()));
   state.counters["lines"] = static_cast<double>(file.Lines);
 
-  PlatformCalls = saved;
+  platform::Calls = saved;
 }
 
 }  // namespace

@@ -55,13 +55,19 @@ std::string ArgumentOf(const char* commandLine, std::int32_t index) {
   return argument;
 }
 
-std::int32_t ArgumentCount() { return CountArguments(GetCommandLineA()); }
+std::int32_t ArgumentCount() { return CountArguments(platform::GetCommandLineA()); }
 
 std::string ArgumentAt(std::int32_t index) {
-  if (index == 0) {
-    char path[4096];
-    std::uint32_t length = GetModuleFileNameA(path, sizeof path);
-    return std::string(path, length);
+  if (index != 0) return ArgumentOf(platform::GetCommandLineA(), index);
+  // The whole path, however long: the buffer grows until the path fits.
+  std::string path(256, '\0');
+  for (;;) {
+    auto size = static_cast<std::uint32_t>(path.size());
+    std::uint32_t length = platform::GetModuleFileNameA(path.data(), size);
+    if (length < size) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
   }
-  return ArgumentOf(GetCommandLineA(), index);
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/builtins.h"
 #include "common/exceptions.h"
 
 TextStream ConsoleOutput;
@@ -14,28 +15,34 @@ std::int32_t IOResult = 0;
 /// this. An unusable handle leaves the stream closed.
 void OpenStandardOutput(TextStream& stream) {
   stream.OpenAttempted = true;
-  Handle handle = GetStdHandle(StdOutputHandle);
-  if (handle == InvalidHandleValue) {
-    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+  platform::Handle handle = platform::GetStdHandle(platform::StdOutputHandle);
+  if (handle == platform::InvalidHandleValue) {
+    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     return;
   }
-  std::uint32_t type = GetFileType(handle);
-  if (type == FileTypeUnknown) {
+  std::uint32_t type = platform::GetFileType(handle);
+  if (type == platform::FileTypeUnknown) {
     SetIOResult(FileNotOpenForOutput);
     return;
   }
   stream.FileHandle = handle;
-  stream.IsCharDevice = type == FileTypeChar;
+  stream.IsCharDevice = type == platform::FileTypeChar;
   stream.Position = 0;
   stream.State = StreamState::Writing;
 }
 
-/// True when the stream can take bytes; records 105 otherwise.
-bool ReadyForOutput(TextStream& stream) {
+/// Opens a standard-output stream on its first use; true when it is open
+/// for writing.
+bool OpenIfFirstUse(TextStream& stream) {
   if (stream.State == StreamState::Closed && stream.IsStandardOutput && !stream.OpenAttempted) {
     OpenStandardOutput(stream);
   }
-  if (stream.State != StreamState::Writing) {
+  return stream.State == StreamState::Writing;
+}
+
+/// True when the stream can take bytes; records 105 otherwise.
+bool ReadyForOutput(TextStream& stream) {
+  if (!OpenIfFirstUse(stream)) {
     SetIOResult(FileNotOpenForOutput);
     return false;
   }
@@ -58,11 +65,10 @@ std::int32_t TakeIOResult() {
 }
 
 // Not inlined, so that the return address is the place of the check.
-[[gnu::noinline]] void CheckIOResult() {
+DICT_NOINLINE void CheckIOResult() {
   if (IOResult == 0) return;
   EInOutError error(TakeIOResult());
-  auto here = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
-  error.RaiseAddress = here - GetModuleHandleA();
+  error.RaiseAddress = DICT_RETURN_ADDRESS() - platform::GetModuleHandleA();
   throw error;
 }
 
@@ -72,8 +78,9 @@ bool DrainTextBuffer(TextStream& stream) {
   std::uint64_t done = 0;
   // The buffer counts as empty before the call: a failure drops its bytes.
   stream.Position = 0;
-  if (!WriteFile(stream.FileHandle, stream.Buffer, count, &done)) {
-    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+  if (!platform::WriteFile(stream.FileHandle, stream.Buffer, count, &done)) {
+    stream.WriteFailed = true;
+    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     return false;
   }
   return true;
@@ -131,10 +138,18 @@ void FlushText(TextStream& stream) {
   if (stream.IsCharDevice) DrainTextBuffer(stream);
 }
 
-void CloseConsoleOutput() {
-  if (ConsoleOutput.State != StreamState::Writing) return;
-  std::int32_t saved = TakeIOResult();
-  DrainTextBuffer(ConsoleOutput);
-  TakeIOResult();
-  SetIOResult(saved);
+bool WriteWithConsoleText(const char* text, std::size_t length) {
+  std::int32_t saved = IOResult;
+  bool open = OpenIfFirstUse(ConsoleOutput);
+  IOResult = saved;
+  if (!open || ConsoleOutput.WriteFailed) return false;
+  // One request, so that a failure leaves nothing of the text behind.
+  char whole[TextBufferSize + 512];
+  std::size_t held = ConsoleOutput.Position;
+  if (length > sizeof whole - held) length = sizeof whole - held;
+  std::memcpy(whole, ConsoleOutput.Buffer, held);
+  std::memcpy(whole + held, text, length);
+  ConsoleOutput.Position = 0;
+  std::uint64_t done = 0;
+  return platform::WriteFile(ConsoleOutput.FileHandle, whole, held + length, &done);
 }

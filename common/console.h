@@ -26,9 +26,8 @@ enum class StreamState { Closed, Reading, Writing };
 
 /// A buffered byte channel on a file or a standard handle.
 struct TextStream {
-  std::string Name;
   StreamState State = StreamState::Closed;
-  Handle FileHandle = InvalidHandleValue;
+  platform::Handle FileHandle = platform::InvalidHandleValue;
   std::uint8_t Buffer[TextBufferSize] = {};
   /// Reading: index of the next byte to consume; writing: bytes waiting.
   std::uint32_t Position = 0;
@@ -39,6 +38,8 @@ struct TextStream {
   /// Bound to standard output; opened by the first write.
   bool IsStandardOutput = false;
   bool OpenAttempted = false;
+  /// Set once a system write on the stream has failed.
+  bool WriteFailed = false;
 };
 
 /// The text stream of the process's standard output.
@@ -70,6 +71,9 @@ void FlushText(TextStream& stream);
 /// Returns false when the system write failed.
 bool DrainTextBuffer(TextStream& stream);
 
-/// Writes out what `ConsoleOutput` still holds; the handle stays open and
-/// failures are not recorded.
-void CloseConsoleOutput();
+/// For the fatal path: sends what `ConsoleOutput` still holds followed by
+/// `text` in one system write, opening the stream if nothing was written
+/// yet. Returns false, having written nothing of its own, when the stream
+/// cannot be opened or a write on it has already failed; then also when the
+/// write fails. Allocates nothing, records nothing and never raises.
+bool WriteWithConsoleText(const char* text, std::size_t length);

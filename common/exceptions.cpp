@@ -4,6 +4,8 @@
 
 #include "common/platform.h"
 
+using namespace platform;
+
 namespace {
 
 /// Appends bytes to a fixed buffer, dropping what does not fit.
@@ -27,6 +29,26 @@ struct FixedText {
     for (int i = count; i < width; ++i) Append("0", 1);
     while (count > 0) Append(&digits[--count], 1);
   }
+  /// Decimal, with "-" before a negative value; `width` places at least,
+  /// right-aligned with spaces.
+  void AppendDecimal(std::int32_t value, int width = 0) {
+    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value)
+                                        : static_cast<std::uint32_t>(value);
+    char digits[12];
+    int count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) digits[count++] = '-';
+    for (int i = count; i < width; ++i) Append(" ", 1);
+    while (count > 0) Append(&digits[--count], 1);
+  }
+  /// The message of a system exception that has no class of its own.
+  void AppendExternalMessage(std::uint32_t code) {
+    Append("External exception ");
+    AppendHex(code, 1);
+  }
 };
 
 }  // namespace
@@ -36,22 +58,31 @@ EInOutError::EInOutError(std::int32_t code) : Exception(InOutErrorMessage(code))
 EExternalException::EExternalException(std::uint32_t code) : Exception(""), ExceptionCode(code) {
   char text[64];
   FixedText message{text, sizeof text};
-  message.Append("External exception ");
-  message.AppendHex(code, 1);
+  message.AppendExternalMessage(code);
   Message.assign(text, message.Length);
 }
 
-std::string InOutErrorMessage(std::int32_t code) {
+std::size_t FormatInOutErrorMessage(char* out, std::size_t size, std::int32_t code) {
+  FixedText message{out, size};
   switch (code) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 100: return "Read beyond end of file";
-    case 101: return "Disk full";
-    case 106: return "Invalid numeric input";
-    default: return "I/O error " + std::to_string(code);
+    case 2: message.Append("File not found"); break;
+    case 3: message.Append("Invalid filename"); break;
+    case 4: message.Append("Too many open files"); break;
+    case 5: message.Append("File access denied"); break;
+    case 100: message.Append("Read beyond end of file"); break;
+    case 101: message.Append("Disk full"); break;
+    case 106: message.Append("Invalid numeric input"); break;
+    default:
+      message.Append("I/O error ");
+      message.AppendDecimal(code);
+      break;
   }
+  return message.Length;
+}
+
+std::string InOutErrorMessage(std::int32_t code) {
+  char text[32];
+  return std::string(text, FormatInOutErrorMessage(text, sizeof text, code));
 }
 
 std::size_t FormatExceptionReport(char* out, std::size_t size, const char* className,
@@ -71,21 +102,14 @@ std::size_t FormatExceptionReport(char* out, std::size_t size, const char* class
   return report.Length;
 }
 
-std::string ExceptionReport(const char* className, const std::string& moduleName,
-                            std::uintptr_t address, const std::string& message) {
-  std::string out(std::strlen(className) + moduleName.size() + message.size() + 64, '\0');
-  out.resize(FormatExceptionReport(out.data(), out.size(), className, moduleName.c_str(), address,
-                                   message.data(), message.size()));
-  return out;
-}
-
-std::string RuntimeErrorReport(std::int32_t number, std::uintptr_t address) {
-  std::string digits = std::to_string(number);
-  if (digits.size() < 3) digits.insert(0, 3 - digits.size(), ' ');
-  char text[32];
-  FixedText hex{text, sizeof text};
-  hex.AppendHex(address, 8);
-  return "Runtime error " + digits + " at " + std::string(text, hex.Length);
+std::size_t FormatRuntimeErrorReport(char* out, std::size_t size, std::int32_t number,
+                                     std::uintptr_t address) {
+  FixedText report{out, size};
+  report.Append("Runtime error ");
+  report.AppendDecimal(number, 3);
+  report.Append(" at ");
+  report.AppendHex(address, 8);
+  return report.Length;
 }
 
 namespace {
@@ -98,19 +122,19 @@ struct FaultClass {
 };
 
 constexpr FaultClass FaultClasses[] = {
-    {ExceptionArrayBoundsExceeded, "ERangeError", "Range check error"},
-    {ExceptionIntDivideByZero, "EDivByZero", "Division by zero"},
-    {ExceptionIntOverflow, "EIntOverflow", "Integer overflow"},
-    {ExceptionFltDivideByZero, "EZeroDivide", "Floating point division by zero"},
-    {ExceptionFltOverflow, "EOverflow", "Floating point overflow"},
-    {ExceptionFltUnderflow, "EUnderflow", "Floating point underflow"},
-    {ExceptionFltDenormalOperand, "EUnderflow", "Floating point underflow"},
-    {ExceptionFltInvalidOperation, "EInvalidOp", "Invalid floating point operation"},
-    {ExceptionFltInexactResult, "EInvalidOp", "Invalid floating point operation"},
-    {ExceptionFltStackCheck, "EInvalidOp", "Invalid floating point operation"},
-    {ExceptionPrivilegedInstruction, "EPrivilege", "Privileged instruction"},
-    {ExceptionStackOverflow, "EStackOverflow", "Stack overflow"},
-    {ExceptionControlCExit, "EControlC", "Control-C hit"},
+    {ExceptionArrayBoundsExceeded, ERangeError::Name, "Range check error"},
+    {ExceptionIntDivideByZero, EDivByZero::Name, "Division by zero"},
+    {ExceptionIntOverflow, EIntOverflow::Name, "Integer overflow"},
+    {ExceptionFltDivideByZero, EZeroDivide::Name, "Floating point division by zero"},
+    {ExceptionFltOverflow, EOverflow::Name, "Floating point overflow"},
+    {ExceptionFltUnderflow, EUnderflow::Name, "Floating point underflow"},
+    {ExceptionFltDenormalOperand, EUnderflow::Name, "Floating point underflow"},
+    {ExceptionFltInvalidOperation, EInvalidOp::Name, "Invalid floating point operation"},
+    {ExceptionFltInexactResult, EInvalidOp::Name, "Invalid floating point operation"},
+    {ExceptionFltStackCheck, EInvalidOp::Name, "Invalid floating point operation"},
+    {ExceptionPrivilegedInstruction, EPrivilege::Name, "Privileged instruction"},
+    {ExceptionStackOverflow, EStackOverflow::Name, "Stack overflow"},
+    {ExceptionControlCExit, EControlC::Name, "Control-C hit"},
 };
 
 }  // namespace
@@ -118,9 +142,9 @@ constexpr FaultClass FaultClasses[] = {
 const char* DescribeFault(std::uint32_t code, std::uintptr_t codeAddress, bool isWrite,
                           std::uintptr_t dataAddress, char* message, std::size_t size) {
   FixedText text{message, size > 0 ? size - 1 : 0};
-  const char* className = "EExternalException";
+  const char* className = EExternalException::Name;
   if (code == ExceptionAccessViolation) {
-    className = "EAccessViolation";
+    className = EAccessViolation::Name;
     text.Append("Access violation at address ");
     text.AppendHex(codeAddress, 8);
     text.Append(isWrite ? ". Write of address " : ". Read of address ");
@@ -134,8 +158,7 @@ const char* DescribeFault(std::uint32_t code, std::uintptr_t codeAddress, bool i
       className = known->ClassName;
       text.Append(known->Message);
     } else {
-      text.Append("External exception ");
-      text.AppendHex(code, 1);
+      text.AppendExternalMessage(code);
     }
   }
   if (size > 0) message[text.Length] = 0;

@@ -3,31 +3,37 @@
 // one ends the run through the fatal error path.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-/// Root of the class hierarchy; knows its own class name as text.
+/// Root of the class hierarchy; knows its own class name as text. Each
+/// class also names itself in `Name`, so that the fault table can name a
+/// class without making an object of it.
 class TObject {
  public:
+  static constexpr const char* Name = "TObject";
   virtual ~TObject() = default;
-  virtual const char* ClassName() const { return "TObject"; }
+  virtual const char* ClassName() const { return Name; }
 };
 
 /// A failure with a message text and the code address it was raised at.
 class Exception : public TObject {
  public:
+  static constexpr const char* Name = "Exception";
   explicit Exception(std::string message) : Message(std::move(message)) {}
-  const char* ClassName() const override { return "Exception"; }
+  const char* ClassName() const override { return Name; }
   std::string Message;
   /// Offset of the raising code from the start of the program's code.
   std::uintptr_t RaiseAddress = 0;
 };
 
-#define DECLARE_EXCEPTION_CLASS(Name, Base)                          \
-  class Name : public Base {                                         \
+#define DECLARE_EXCEPTION_CLASS(Class, Base)                         \
+  class Class : public Base {                                        \
    public:                                                           \
+    static constexpr const char* Name = #Class;                      \
     using Base::Base;                                                \
-    const char* ClassName() const override { return #Name; }         \
+    const char* ClassName() const override { return Name; }          \
   }
 
 DECLARE_EXCEPTION_CLASS(EOutOfMemory, Exception);
@@ -51,21 +57,31 @@ DECLARE_EXCEPTION_CLASS(EControlC, Exception);
 /// A failed I/O operation; holds the I/O result code that caused it.
 class EInOutError : public Exception {
  public:
+  static constexpr const char* Name = "EInOutError";
   explicit EInOutError(std::int32_t code);
-  const char* ClassName() const override { return "EInOutError"; }
+  const char* ClassName() const override { return Name; }
   std::int32_t ErrorCode;
 };
 
 /// A system exception with no class of its own; holds the system's code.
 class EExternalException : public Exception {
  public:
+  static constexpr const char* Name = "EExternalException";
   explicit EExternalException(std::uint32_t code);
-  const char* ClassName() const override { return "EExternalException"; }
+  const char* ClassName() const override { return Name; }
   std::uint32_t ExceptionCode;
 };
 
 /// The message that `EInOutError` carries for an I/O result code.
 std::string InOutErrorMessage(std::int32_t code);
+
+/// The same message written into `out` (no terminating 0), without the
+/// heap. Returns the length written.
+std::size_t FormatInOutErrorMessage(char* out, std::size_t size, std::int32_t code);
+
+/// The longest report either format produces; every class and message of
+/// the runtime fits.
+inline constexpr std::size_t ReportCapacity = 256;
 
 /// Writes the unhandled-exception report, "Exception <class> in module
 /// <module> at <address>.\n<message>" plus a full stop when the message does
@@ -75,12 +91,10 @@ std::size_t FormatExceptionReport(char* out, std::size_t size, const char* class
                                   const char* moduleName, std::uintptr_t address,
                                   const char* message, std::size_t messageLength);
 
-/// The unhandled-exception report as a string.
-std::string ExceptionReport(const char* className, const std::string& moduleName,
-                            std::uintptr_t address, const std::string& message);
-
-/// "Runtime error NNN at XXXXXXXX": the number right-aligned in three places.
-std::string RuntimeErrorReport(std::int32_t number, std::uintptr_t address);
+/// Writes "Runtime error NNN at XXXXXXXX", the number right-aligned in three
+/// places, into `out` (no terminating 0). Uses no heap. Returns the length.
+std::size_t FormatRuntimeErrorReport(char* out, std::size_t size, std::int32_t number,
+                                     std::uintptr_t address);
 
 /// Class name and message that a processor fault of this system exception
 /// record becomes. Uses no heap; `message` receives a 0-terminated text.

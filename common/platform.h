@@ -1,14 +1,20 @@
 // The operating-system services both programs use, in the shape of the Win32
 // calls they were designed against. Everything above this header is portable
-// code; each backend file (platform_posix.cpp) implements these services for
-// one system. No system header is included here or above it.
+// code; one backend file per system (platform_posix.cpp, platform_win32.cpp)
+// implements these services, and the build picks the file. No system header
+// is included here or above it, and every name lives in `platform`, so that
+// this header can stand next to the system's own declarations.
 //
-// Every call goes through `PlatformCalls`, a table of function pointers that
-// tests may replace entry by entry to make a chosen call fail with a chosen
-// code or to pretend that a handle is a console.
+// Every call goes through `platform::Calls`, a table of function pointers
+// that tests may replace entry by entry to make a chosen call fail with a
+// chosen code or to pretend that a handle is a console.
 #pragma once
 
 #include <cstdint>
+
+#include "common/builtins.h"
+
+namespace platform {
 
 using Handle = std::intptr_t;
 
@@ -38,6 +44,11 @@ inline constexpr std::uint32_t FileShareWrite = 2;
 /// Creation dispositions for `CreateFileA`.
 inline constexpr std::uint32_t CreateAlways = 2;
 inline constexpr std::uint32_t OpenExisting = 3;
+
+/// Box types for `MessageBoxA`.
+inline constexpr std::uint32_t MessageBoxOk = 0x0000;
+inline constexpr std::uint32_t MessageBoxIconStop = 0x0010;
+inline constexpr std::uint32_t MessageBoxTaskModal = 0x2000;
 
 /// Error numbers, with their Win32 values, that the programs and tests name.
 inline constexpr std::uint32_t ErrorFileNotFound = 2;
@@ -94,7 +105,9 @@ using ExceptionFilter = void (*)(const ExceptionRecord& record);
 struct FileIdentity {
   std::uint64_t Volume;
   std::uint64_t Index;
-  bool IsRegular;
+  /// A character device (a terminal, /dev/null) is shared by everyone and
+  /// is never "the same file" in the sense of overwriting it.
+  bool IsCharDevice;
 };
 
 /// True when two identities designate the same file.
@@ -104,8 +117,10 @@ inline bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
 
 /// The table behind every service below. Tests may replace entries and must
 /// restore them.
-struct PlatformCallTable {
+struct CallTable {
   const char* (*GetCommandLineA)();
+  /// Copies the program's full path; returns its length, or `size` when the
+  /// buffer was too small (then the copy is cut and not terminated).
   std::uint32_t (*GetModuleFileNameA)(char* buffer, std::uint32_t size);
   Handle (*GetStdHandle)(StandardHandle which);
   std::uint32_t (*GetFileType)(Handle handle);
@@ -116,15 +131,17 @@ struct PlatformCallTable {
   bool (*GetFileSizeEx)(Handle handle, std::int64_t* size);
   bool (*CloseHandle)(Handle handle);
   bool (*GetFileInformationByHandle)(Handle handle, FileIdentity* identity);
-  bool (*GetFileInformationByName)(const char* name, FileIdentity* identity);
+  /// The identity of the file a name designates, without opening it for
+  /// reading or writing.
+  bool (*QueryFileIdentity)(const char* name, FileIdentity* identity);
   void (*MessageBeep)(std::uint32_t type);
-  void (*MessageBoxA)(const char* text, const char* caption);
+  void (*MessageBoxA)(const char* text, const char* caption, std::uint32_t type);
   void (*SetUnhandledExceptionFilter)(ExceptionFilter filter);
   std::uintptr_t (*GetModuleHandleA)();
   void (*ExitProcess)(std::uint32_t status);  // never returns
 };
 
-extern PlatformCallTable PlatformCalls;
+extern CallTable Calls;
 
 /// The error number of the last failed call (Win32 numbering).
 std::uint32_t GetLastError();
@@ -132,45 +149,49 @@ std::uint32_t GetLastError();
 /// Sets the number that `GetLastError` returns; for backends and test fakes.
 void SetLastError(std::uint32_t code);
 
-/// Hands the process's argument vector to the backend before anything else
-/// runs; the command line and the module name are derived from it.
-void PlatformStartup(int argc, char** argv);
+/// Prepares the process before anything else runs: takes the argument
+/// vector (the backend derives the command line and module name from it
+/// where the system has no such string) and sets up how signals and the
+/// standard handles behave. May raise `std::bad_alloc`.
+void Startup(int argc, char** argv);
 
-inline const char* GetCommandLineA() { return PlatformCalls.GetCommandLineA(); }
+inline const char* GetCommandLineA() { return Calls.GetCommandLineA(); }
 inline std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) {
-  return PlatformCalls.GetModuleFileNameA(buffer, size);
+  return Calls.GetModuleFileNameA(buffer, size);
 }
-inline Handle GetStdHandle(StandardHandle which) { return PlatformCalls.GetStdHandle(which); }
-inline std::uint32_t GetFileType(Handle handle) { return PlatformCalls.GetFileType(handle); }
+inline Handle GetStdHandle(StandardHandle which) { return Calls.GetStdHandle(which); }
+inline std::uint32_t GetFileType(Handle handle) { return Calls.GetFileType(handle); }
 inline Handle CreateFileA(const char* name, std::uint32_t access, std::uint32_t share,
                           std::uint32_t disposition) {
-  return PlatformCalls.CreateFileA(name, access, share, disposition);
+  return Calls.CreateFileA(name, access, share, disposition);
 }
 inline bool ReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
-  return PlatformCalls.ReadFile(handle, buffer, count, done);
+  return Calls.ReadFile(handle, buffer, count, done);
 }
 inline bool WriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
-  return PlatformCalls.WriteFile(handle, buffer, count, done);
+  return Calls.WriteFile(handle, buffer, count, done);
 }
 inline bool GetFileSizeEx(Handle handle, std::int64_t* size) {
-  return PlatformCalls.GetFileSizeEx(handle, size);
+  return Calls.GetFileSizeEx(handle, size);
 }
-inline bool CloseHandle(Handle handle) { return PlatformCalls.CloseHandle(handle); }
+inline bool CloseHandle(Handle handle) { return Calls.CloseHandle(handle); }
 inline bool GetFileInformationByHandle(Handle handle, FileIdentity* identity) {
-  return PlatformCalls.GetFileInformationByHandle(handle, identity);
+  return Calls.GetFileInformationByHandle(handle, identity);
 }
-inline bool GetFileInformationByName(const char* name, FileIdentity* identity) {
-  return PlatformCalls.GetFileInformationByName(name, identity);
+inline bool QueryFileIdentity(const char* name, FileIdentity* identity) {
+  return Calls.QueryFileIdentity(name, identity);
 }
-inline void MessageBeep(std::uint32_t type) { PlatformCalls.MessageBeep(type); }
-inline void MessageBoxA(const char* text, const char* caption) {
-  PlatformCalls.MessageBoxA(text, caption);
+inline void MessageBeep(std::uint32_t type) { Calls.MessageBeep(type); }
+inline void MessageBoxA(const char* text, const char* caption, std::uint32_t type) {
+  Calls.MessageBoxA(text, caption, type);
 }
 inline void SetUnhandledExceptionFilter(ExceptionFilter filter) {
-  PlatformCalls.SetUnhandledExceptionFilter(filter);
+  Calls.SetUnhandledExceptionFilter(filter);
 }
-inline std::uintptr_t GetModuleHandleA() { return PlatformCalls.GetModuleHandleA(); }
+inline std::uintptr_t GetModuleHandleA() { return Calls.GetModuleHandleA(); }
 [[noreturn]] inline void ExitProcess(std::uint32_t status) {
-  PlatformCalls.ExitProcess(status);
-  __builtin_unreachable();
+  Calls.ExitProcess(status);
+  DICT_UNREACHABLE();
 }
+
+}  // namespace platform

@@ -1,7 +1,9 @@
 // POSIX backend of the platform services. Only code that stands in for a
 // Win32 call belongs here: translating errno into Win32 error numbers,
-// completing short transfers, and turning signals into system exceptions.
-#include "common/platform.h"
+// completing interrupted, short and would-block transfers, keeping files off
+// the standard descriptors, and turning signals into system exceptions.
+// Every system call that can fail goes through `SystemCalls`.
+#include "common/platform_posix.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,21 +12,25 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include "common/platform.h"
+
+namespace platform {
+namespace posix {
+
 namespace {
 
-std::uint32_t LastError = 0;
-std::string CommandLine;
-std::string ProgramPath;
-ExceptionFilter Filter = nullptr;
-std::uintptr_t StackTop = 0;
-bool InFaultHandler = false;
+int CallOpen(const char* path, int flags, mode_t mode) { return open(path, flags, mode); }
+int CallFcntl(int fd, int command, int argument) { return fcntl(fd, command, argument); }
 
-/// Win32 error number for an errno value, so that messages keyed on Win32
-/// numbers keep their meaning.
+}  // namespace
+
+SystemCallTable SystemCalls = {
+    CallOpen, read, write, fstat, stat, close, CallFcntl, poll, readlink, isatty,
+};
+
 std::uint32_t TranslateErrno(int error) {
   switch (error) {
     case ENOENT: return ErrorFileNotFound;
@@ -52,17 +58,75 @@ std::uint32_t TranslateErrno(int error) {
   }
 }
 
+}  // namespace posix
+
+namespace {
+
+using posix::SystemCalls;
+
+std::uint32_t LastError = 0;
+std::string CommandLine;
+std::string ProgramPath;
+ExceptionFilter Filter = nullptr;
+std::uintptr_t StackTop = 0;
+bool InFaultHandler = false;
+
+/// Records errno, read at once after the call that set it, as the last error.
 bool FailWithErrno() {
-  LastError = TranslateErrno(errno);
+  LastError = posix::TranslateErrno(errno);
   return false;
+}
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+/// Waits until a descriptor that was set non-blocking by someone else (a
+/// parent sharing the pipe, say) can move bytes in the given direction.
+bool WaitUntilReady(int fd, short events) {
+  pollfd entry{fd, events, 0};
+  for (;;) {
+    if (SystemCalls.Poll(&entry, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+int FileStatus(int fd, struct stat* info) {
+  int result;
+  do {
+    result = SystemCalls.Fstat(fd, info);
+  } while (result != 0 && errno == EINTR);
+  return result;
+}
+
+/// Closes a descriptor that failed to become a handle, keeping the error of
+/// the step that failed.
+Handle Abandon(int fd, std::uint32_t error) {
+  SystemCalls.Close(fd);
+  LastError = error;
+  return InvalidHandleValue;
+}
+
+/// A file never takes descriptor 0, 1 or 2: while a standard stream is
+/// closed, a newly opened file would otherwise receive its number, and
+/// text meant for that stream would land in the file.
+int MoveAboveStandardHandles(int fd) {
+  if (fd > STDERR_FILENO) return fd;
+  int moved = SystemCalls.Fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  int error = errno;
+  SystemCalls.Close(fd);
+  errno = error;
+  return moved;
 }
 
 const char* PosixGetCommandLine() { return CommandLine.c_str(); }
 
 std::uint32_t PosixGetModuleFileName(char* buffer, std::uint32_t size) {
   if (size == 0) return 0;
-  std::uint32_t length = static_cast<std::uint32_t>(ProgramPath.size());
-  if (length >= size) length = size - 1;
+  if (ProgramPath.size() >= size) {
+    std::memcpy(buffer, ProgramPath.data(), size - 1);
+    buffer[size - 1] = 0;
+    return size;
+  }
+  auto length = static_cast<std::uint32_t>(ProgramPath.size());
   std::memcpy(buffer, ProgramPath.data(), length);
   buffer[length] = 0;
   return length;
@@ -72,7 +136,7 @@ Handle PosixGetStdHandle(StandardHandle which) { return static_cast<Handle>(whic
 
 std::uint32_t PosixGetFileType(Handle handle) {
   struct stat info {};
-  if (fstat(static_cast<int>(handle), &info) != 0) {
+  if (FileStatus(static_cast<int>(handle), &info) != 0) {
     FailWithErrno();
     return FileTypeUnknown;
   }
@@ -90,49 +154,54 @@ Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t /*s
   else if (writes) flags |= O_WRONLY;
   else flags |= O_RDONLY;
   if (disposition == CreateAlways) flags |= O_CREAT | O_TRUNC;
-  // A FIFO is opened without waiting for its other end: a program must not
-  // hang in an open. Reads and writes on it block as usual afterwards.
+  // Opening a FIFO for reading waits for its writer, as every reader does.
+  // Opening one for writing does not wait: with no reader the open fails
+  // at once instead of hanging. The flag is cleared again below.
+  if (writes) flags |= O_NONBLOCK;
   int fd;
   do {
-    fd = open(name, flags | O_NONBLOCK, 0666);
+    fd = SystemCalls.Open(name, flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     FailWithErrno();
     return InvalidHandleValue;
   }
-  struct stat info {};
-  if (fstat(fd, &info) != 0) {
+  fd = MoveAboveStandardHandles(fd);
+  if (fd < 0) {
     FailWithErrno();
-    close(fd);
     return InvalidHandleValue;
   }
+  struct stat info {};
+  if (FileStatus(fd, &info) != 0) return Abandon(fd, posix::TranslateErrno(errno));
   // Win32 refuses to open a directory as a file. A FIFO opened for reading
   // and writing would be its own only reader and block forever once full.
   if (S_ISDIR(info.st_mode) || (S_ISFIFO(info.st_mode) && reads && writes)) {
-    close(fd);
-    LastError = ErrorAccessDenied;
-    return InvalidHandleValue;
+    return Abandon(fd, ErrorAccessDenied);
   }
-  int status = fcntl(fd, F_GETFL);
-  if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
-    FailWithErrno();
-    close(fd);
-    return InvalidHandleValue;
+  if (writes) {
+    int status = SystemCalls.Fcntl(fd, F_GETFL, 0);
+    if (status < 0 || SystemCalls.Fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
+      return Abandon(fd, posix::TranslateErrno(errno));
+    }
   }
   return static_cast<Handle>(fd);
 }
 
-// Reads and writes loop over short transfers and interruptions, so that one
-// request moves all its bytes or fails, as on a Win32 disk file.
+// Reads and writes loop over short transfers, interruptions and a
+// descriptor that would block, so that one request moves all its bytes
+// (a read stops early only at the end of the input) or fails.
 bool PosixReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
   auto* bytes = static_cast<char*>(buffer);
+  int fd = static_cast<int>(handle);
   std::uint64_t total = 0;
+  *done = 0;
   while (total < count) {
     std::uint64_t chunk = count - total;
-    if (chunk > 0x40000000u) chunk = 0x40000000u;
-    ssize_t got = read(static_cast<int>(handle), bytes + total, static_cast<std::size_t>(chunk));
+    if (chunk > posix::LargestTransfer) chunk = posix::LargestTransfer;
+    ssize_t got = SystemCalls.Read(fd, bytes + total, static_cast<std::size_t>(chunk));
     if (got < 0) {
       if (errno == EINTR) continue;
+      if (WouldBlock(errno) && WaitUntilReady(fd, POLLIN)) continue;
       *done = total;
       return FailWithErrno();
     }
@@ -145,13 +214,16 @@ bool PosixReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64
 
 bool PosixWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
   const auto* bytes = static_cast<const char*>(buffer);
+  int fd = static_cast<int>(handle);
   std::uint64_t total = 0;
+  *done = 0;
   while (total < count) {
     std::uint64_t chunk = count - total;
-    if (chunk > 0x40000000u) chunk = 0x40000000u;
-    ssize_t put = write(static_cast<int>(handle), bytes + total, static_cast<std::size_t>(chunk));
+    if (chunk > posix::LargestTransfer) chunk = posix::LargestTransfer;
+    ssize_t put = SystemCalls.Write(fd, bytes + total, static_cast<std::size_t>(chunk));
     if (put < 0) {
       if (errno == EINTR) continue;
+      if (WouldBlock(errno) && WaitUntilReady(fd, POLLOUT)) continue;
       *done = total;
       return FailWithErrno();
     }
@@ -168,59 +240,64 @@ bool PosixWriteFile(Handle handle, const void* buffer, std::uint64_t count, std:
 
 bool PosixGetFileSize(Handle handle, std::int64_t* size) {
   struct stat info {};
-  if (fstat(static_cast<int>(handle), &info) != 0) return FailWithErrno();
+  if (FileStatus(static_cast<int>(handle), &info) != 0) return FailWithErrno();
   *size = static_cast<std::int64_t>(info.st_size);
   return true;
 }
 
 bool PosixCloseHandle(Handle handle) {
   // On Linux the descriptor is released even when close reports EINTR.
-  if (close(static_cast<int>(handle)) != 0 && errno != EINTR) return FailWithErrno();
+  if (SystemCalls.Close(static_cast<int>(handle)) != 0 && errno != EINTR) return FailWithErrno();
   return true;
 }
 
 void FillIdentity(const struct stat& info, FileIdentity* identity) {
   identity->Volume = static_cast<std::uint64_t>(info.st_dev);
   identity->Index = static_cast<std::uint64_t>(info.st_ino);
-  identity->IsRegular = S_ISREG(info.st_mode);
+  identity->IsCharDevice = S_ISCHR(info.st_mode);
 }
 
 bool PosixIdentityByHandle(Handle handle, FileIdentity* identity) {
   struct stat info {};
-  if (fstat(static_cast<int>(handle), &info) != 0) return FailWithErrno();
+  if (FileStatus(static_cast<int>(handle), &info) != 0) return FailWithErrno();
   FillIdentity(info, identity);
   return true;
 }
 
 bool PosixIdentityByName(const char* name, FileIdentity* identity) {
   struct stat info {};
-  if (stat(name, &info) != 0) return FailWithErrno();
+  int result;
+  do {
+    result = SystemCalls.Stat(name, &info);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return FailWithErrno();
   FillIdentity(info, identity);
   return true;
 }
 
-void WriteAll(int fd, const char* text, std::size_t length) {
-  while (length > 0) {
-    ssize_t put = write(fd, text, length);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return;
-    text += put;
-    length -= static_cast<std::size_t>(put);
-  }
+/// Best effort: standard error is the last resort and nothing is reported
+/// when it fails.
+void WriteToStandardError(const char* text, std::size_t length) {
+  std::uint64_t done = 0;
+  std::uint32_t saved = LastError;
+  PosixWriteFile(STDERR_FILENO, text, length, &done);
+  LastError = saved;
 }
 
 // The alert sound of a console program is the terminal bell; it goes to
 // standard error, and only when that is a terminal, so that redirected
 // output never holds it.
 void PosixMessageBeep(std::uint32_t /*type*/) {
-  if (isatty(STDERR_FILENO)) WriteAll(STDERR_FILENO, "\a", 1);
+  if (SystemCalls.Isatty(STDERR_FILENO)) WriteToStandardError("\a", 1);
 }
 
-void PosixMessageBox(const char* text, const char* caption) {
-  WriteAll(STDERR_FILENO, caption, std::strlen(caption));
-  WriteAll(STDERR_FILENO, ": ", 2);
-  WriteAll(STDERR_FILENO, text, std::strlen(text));
-  WriteAll(STDERR_FILENO, "\n", 1);
+// A console has no message boxes: the box becomes one line on standard
+// error, its title first.
+void PosixMessageBox(const char* text, const char* caption, std::uint32_t /*type*/) {
+  WriteToStandardError(caption, std::strlen(caption));
+  WriteToStandardError(": ", 2);
+  WriteToStandardError(text, std::strlen(text));
+  WriteToStandardError("\n", 1);
 }
 
 std::uint32_t FaultCode(int signal, int code, std::uintptr_t address) {
@@ -288,14 +365,6 @@ void PosixSetFilter(ExceptionFilter filter) {
   for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(signal, &action, nullptr);
 }
 
-std::string WithoutQuotes(const char* text) {
-  std::string bare;
-  for (const char* p = text; *p != 0; ++p) {
-    if (*p != '"') bare += *p;
-  }
-  return bare;
-}
-
 extern "C" char __executable_start;
 
 std::uintptr_t PosixGetModuleHandle() { return reinterpret_cast<std::uintptr_t>(&__executable_start); }
@@ -306,9 +375,32 @@ void PosixExitProcess(std::uint32_t status) {
   std::exit(static_cast<int>(status));
 }
 
+/// The program's own file, whatever its path's length; empty when the
+/// system will not say.
+std::string ExecutablePath() {
+  std::string path(256, '\0');
+  for (;;) {
+    ssize_t length = SystemCalls.Readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < path.size()) {
+      path.resize(static_cast<std::size_t>(length));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string WithoutQuotes(const char* text) {
+  std::string bare;
+  for (const char* p = text; *p != 0; ++p) {
+    if (*p != '"') bare += *p;
+  }
+  return bare;
+}
+
 }  // namespace
 
-PlatformCallTable PlatformCalls = {
+CallTable Calls = {
     PosixGetCommandLine,   PosixGetModuleFileName, PosixGetStdHandle,     PosixGetFileType,
     PosixCreateFile,       PosixReadFile,          PosixWriteFile,        PosixGetFileSize,
     PosixCloseHandle,      PosixIdentityByHandle,  PosixIdentityByName,   PosixMessageBeep,
@@ -319,29 +411,32 @@ std::uint32_t GetLastError() { return LastError; }
 
 void SetLastError(std::uint32_t code) { LastError = code; }
 
-void PlatformStartup(int argc, char** argv) {
+void Startup(int argc, char** argv) {
   int marker = 0;
   StackTop = reinterpret_cast<std::uintptr_t>(&marker);
-  // Writing to a closed pipe must fail like any other write, not kill us.
+  // Writing to a closed pipe, or past the file-size limit, must fail like
+  // any other write (errors 109 and 223), not end the process unreported.
   signal(SIGPIPE, SIG_IGN);
-  char path[4096];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length > 0) ProgramPath.assign(path, static_cast<std::size_t>(length));
-  else if (argc > 0) ProgramPath = argv[0];
+  signal(SIGXFSZ, SIG_IGN);
+  ProgramPath = ExecutablePath();
+  if (ProgramPath.empty() && argc > 0) ProgramPath = argv[0];
   // The one command-line string: every argument wrapped in quote bytes, its
   // own quote bytes dropped, so that the splitter gives back each argument
   // whole and an empty argument is no argument.
   CommandLine.clear();
   for (int i = 0; i < argc; ++i) {
+    std::string argument = WithoutQuotes(argv[i]);
     // An empty program name would be skipped like an empty argument, and
     // the first argument taken for the name; the program's path stands in.
-    const char* argument = argv[i];
-    if (i == 0 && WithoutQuotes(argument).empty()) {
-      argument = WithoutQuotes(ProgramPath.c_str()).empty() ? "program" : ProgramPath.c_str();
+    if (i == 0 && argument.empty()) {
+      argument = WithoutQuotes(ProgramPath.c_str());
+      if (argument.empty()) argument = "program";
     }
     if (i > 0) CommandLine += ' ';
     CommandLine += '"';
-    CommandLine += WithoutQuotes(argument);
+    CommandLine += argument;
     CommandLine += '"';
   }
 }
+
+}  // namespace platform

@@ -1,147 +1,178 @@
 #include "common/program.h"
 
 #include <cstdlib>
+#include <exception>
 #include <new>
 
 #include "common/arguments.h"
+#include "common/builtins.h"
 #include "common/console.h"
 #include "common/exceptions.h"
-#include "common/platform.h"
 
 namespace {
 
-/// Made at start-up, so that reporting exhausted memory needs no memory.
-EOutOfMemory* OutOfMemoryError = nullptr;
+/// Raised for exhausted memory. Its message fits the string's own storage,
+/// so neither making nor copying it takes memory from the heap.
+const EOutOfMemory OutOfMemoryError("Out of memory");
 
 /// Set once the program has declared itself a console program; before that,
 /// reports go to a message box.
 bool IsConsole = false;
 
+/// The module name, kept where the fatal path can read it without the heap.
 char ModuleNameText[64];
 std::size_t ModuleNameLength = 0;
 
 void ComputeModuleName() {
-  char path[4096];
-  std::uint32_t length = GetModuleFileNameA(path, sizeof path);
-  std::uint32_t start = length;
-  while (start > 0 && path[start - 1] != '/' && path[start - 1] != '\\') --start;
-  ModuleNameLength = length - start;
+  std::string path = ArgumentAt(0);
+  std::size_t start = path.size();
+  while (start > 0 && path[start - 1] != '/') --start;
+  ModuleNameLength = path.size() - start;
   if (ModuleNameLength > 63) ModuleNameLength = 63;
   for (std::size_t i = 0; i < ModuleNameLength; ++i) ModuleNameText[i] = path[start + i];
   ModuleNameText[ModuleNameLength] = 0;
 }
 
-/// Writes the report where standard error can see it when standard output
-/// could not take it: a failure report must never vanish.
-void ReportToStandardError(const char* text, std::size_t length) {
-  std::uint64_t done = 0;
-  Handle error = GetStdHandle(StdErrorHandle);
-  WriteFile(error, text, length, &done);
-  WriteFile(error, "\r\n", 2, &done);
+/// The offset of a code address from the start of the program's code.
+std::uintptr_t CodeOffset(std::uintptr_t address) {
+  std::uintptr_t base = platform::GetModuleHandleA();
+  return address >= base ? address - base : address;
 }
 
-/// Appends the report after whatever `ConsoleOutput` holds and ends the run
-/// with status 1. Writes through the stream's buffer without raising, so a
-/// failing standard output cannot fail into this path again.
-[[noreturn]] void ShowReportAndHalt(const char* report, std::size_t length) {
-  if (!IsConsole) {
-    std::string text(report, length);
-    MessageBoxA(text.c_str(), "Application Error");
-    HaltWithStatus(1);
-  }
-  TakeIOResult();
-  WriteText(ConsoleOutput, report, length);
-  WriteLineEnd(ConsoleOutput);
-  // On a disk file or a pipe the report would wait for the program's end;
-  // send it now so that a failure to write it is seen here.
-  if (TakeIOResult() != 0 || !DrainTextBuffer(ConsoleOutput)) {
-    TakeIOResult();
-    ReportToStandardError(report, length);
-  }
-  HaltWithStatus(1);
-}
-
-[[noreturn]] void ReportException(const Exception& error) {
-  std::string report = ExceptionReport(error.ClassName(), ModuleName(), error.RaiseAddress,
-                                       error.Message);
-  ShowReportAndHalt(report.data(), report.size());
+[[noreturn]] void HaltWithExceptionReport(const char* className, const char* message,
+                                          std::size_t messageLength, std::uintptr_t address) {
+  char report[ReportCapacity];
+  std::size_t length = FormatExceptionReport(report, sizeof report, className, ModuleNameText,
+                                             address, message, messageLength);
+  HaltWithReport(report, length, ExitFatal, false);
 }
 
 /// Turns a processor fault into the report of its exception class. Runs on
-/// the fault handler's own stack and uses no heap.
-void FaultFilter(const ExceptionRecord& record) {
+/// the fault handler's own stack.
+void FaultFilter(const platform::ExceptionRecord& record) {
   char message[160];
   const char* className = DescribeFault(record.Code, record.Address, record.IsWrite,
                                         record.DataAddress, message, sizeof message);
-  std::uintptr_t base = GetModuleHandleA();
-  std::uintptr_t offset = record.Address >= base ? record.Address - base : record.Address;
-  char report[256];
   std::size_t messageLength = 0;
   while (message[messageLength] != 0) ++messageLength;
-  std::size_t length = FormatExceptionReport(report, sizeof report, className, ModuleNameText,
-                                             offset, message, messageLength);
-  if (!IsConsole) {
-    report[length < sizeof report ? length : sizeof report - 1] = 0;
-    MessageBoxA(report, "Application Error");
-    ExitProcess(1);
-  }
-  // The stream's buffer goes out first, then the report, with plain system
-  // writes: nothing here may allocate or raise.
-  bool written = true;
-  std::uint64_t done = 0;
-  if (ConsoleOutput.State == StreamState::Writing) {
-    if (ConsoleOutput.Position > 0) {
-      written = WriteFile(ConsoleOutput.FileHandle, ConsoleOutput.Buffer, ConsoleOutput.Position,
-                          &done);
-    }
-    written = written && WriteFile(ConsoleOutput.FileHandle, report, length, &done) &&
-              WriteFile(ConsoleOutput.FileHandle, "\r\n", 2, &done);
-  } else {
-    written = false;
-  }
-  if (!written) ReportToStandardError(report, length);
-  ExitProcess(1);
+  HaltWithExceptionReport(className, message, messageLength, CodeOffset(record.Address));
+}
+
+std::size_t TextLength(const char* text) {
+  std::size_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
 }
 
 }  // namespace
 
 std::string ModuleName() { return std::string(ModuleNameText, ModuleNameLength); }
 
+void HaltWithReport(const char* report, std::size_t length, std::int32_t status,
+                    bool isRuntimeError) {
+  if (length > ReportCapacity) length = ReportCapacity;
+  if (!IsConsole) {
+    char text[ReportCapacity + 1];
+    for (std::size_t i = 0; i < length; ++i) text[i] = report[i];
+    text[length] = 0;
+    if (isRuntimeError) {
+      platform::MessageBoxA(text, "Error", platform::MessageBoxOk);
+    } else {
+      platform::MessageBoxA(text, "Application Error",
+                            platform::MessageBoxTaskModal | platform::MessageBoxIconStop);
+    }
+    platform::ExitProcess(static_cast<std::uint32_t>(status));
+  }
+  char line[ReportCapacity + 2];
+  for (std::size_t i = 0; i < length; ++i) line[i] = report[i];
+  line[length] = '\r';
+  line[length + 1] = '\n';
+  // Standard output, after what it still holds; failing that, standard
+  // error alone. A report is never split between the two.
+  if (!WriteWithConsoleText(line, length + 2)) {
+    std::uint64_t done = 0;
+    platform::WriteFile(platform::GetStdHandle(platform::StdErrorHandle), line, length + 2, &done);
+  }
+  platform::ExitProcess(static_cast<std::uint32_t>(status));
+}
+
 void RunProgram(int argc, char** argv, MainProcedure mainBlock) {
-  PlatformStartup(argc, argv);
-  ComputeModuleName();
-  SetUnhandledExceptionFilter(FaultFilter);
+  // Until the program is a console program, the only failure start-up can
+  // meet is exhausted memory; it ends with a runtime error report.
+  try {
+    platform::Startup(argc, argv);
+    platform::SetUnhandledExceptionFilter(FaultFilter);
+    ComputeModuleName();
+  } catch (...) {
+    char report[ReportCapacity];
+    std::size_t length = FormatRuntimeErrorReport(report, sizeof report, StartupRuntimeError, 0);
+    HaltWithReport(report, length, StartupRuntimeError, true);
+  }
   BindStandardOutput(ConsoleOutput);
   TakeIOResult();
+  IsConsole = true;
   try {
-    OutOfMemoryError = new EOutOfMemory("Out of memory");
-    IsConsole = true;
     mainBlock();
-    HaltWithStatus(0);
+    HaltWithStatus(ExitNormal);
   } catch (const Exception& error) {
-    ReportException(error);
+    HaltWithExceptionReport(error.ClassName(), error.Message.data(), error.Message.size(),
+                            error.RaiseAddress);
   } catch (const std::bad_alloc&) {
-    ReportException(*OutOfMemoryError);
+    const Exception& error = OutOfMemoryError;
+    HaltWithExceptionReport(error.ClassName(), error.Message.data(), error.Message.size(), 0);
+  } catch (const std::exception& error) {
+    HaltWithExceptionReport(Exception::Name, error.what(), TextLength(error.what()), 0);
+  } catch (...) {
+    HaltWithExceptionReport(Exception::Name, "", 0, 0);
   }
 }
 
-void HaltWithStatus(std::int32_t status) {
-  CloseConsoleOutput();
-  ExitProcess(static_cast<std::uint32_t>(status));
+DICT_NOINLINE void HaltWithStatus(std::int32_t status) {
+  TakeIOResult();
+  // Text still waiting for standard output goes out now; if it cannot, the
+  // run did not do all it said, whatever it was about to report.
+  if (!DrainTextBuffer(ConsoleOutput)) {
+    std::int32_t code = TakeIOResult();
+    char message[32];
+    std::size_t length = FormatInOutErrorMessage(message, sizeof message, code);
+    HaltWithExceptionReport(EInOutError::Name, message, length,
+                            CodeOffset(DICT_RETURN_ADDRESS()));
+  }
+  platform::ExitProcess(static_cast<std::uint32_t>(status));
 }
 
-void AlertBeep() { MessageBeep(0); }
+void AlertBeep() { platform::MessageBeep(0); }
 
-std::uint8_t* AllocateMemory(std::uint64_t size) {
+DICT_NOINLINE std::uint8_t* AllocateMemory(std::uint64_t size) {
   if (size == 0) return nullptr;
   void* block = size > SIZE_MAX ? nullptr : std::malloc(static_cast<std::size_t>(size));
   if (block == nullptr) {
-    EOutOfMemory error(*OutOfMemoryError);
-    auto here = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
-    error.RaiseAddress = here - GetModuleHandleA();
+    EOutOfMemory error(OutOfMemoryError);
+    error.RaiseAddress = CodeOffset(DICT_RETURN_ADDRESS());
     throw error;
   }
   return static_cast<std::uint8_t*>(block);
 }
 
 void FreeMemory(std::uint8_t* block) { std::free(block); }
+
+bool WouldOverwrite(const std::string& name, const platform::FileIdentity* input) {
+  platform::FileIdentity target{};
+  std::uint32_t saved = platform::GetLastError();
+  bool exists = platform::QueryFileIdentity(name.c_str(), &target);
+  platform::SetLastError(saved);
+  if (!exists || target.IsCharDevice) return false;
+  if (input != nullptr && platform::IsSameFile(*input, target)) return true;
+  for (platform::StandardHandle which : {platform::StdOutputHandle, platform::StdErrorHandle}) {
+    platform::FileIdentity stream{};
+    platform::Handle handle = platform::GetStdHandle(which);
+    if (handle != platform::InvalidHandleValue &&
+        platform::GetFileInformationByHandle(handle, &stream) &&
+        platform::IsSameFile(stream, target)) {
+      platform::SetLastError(saved);
+      return true;
+    }
+  }
+  platform::SetLastError(saved);
+  return false;
+}

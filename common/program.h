@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/platform.h"
+
 using MainProcedure = void (*)();
 
 /// Exit statuses. A program's own refusals (a file that cannot be opened or
@@ -13,15 +15,31 @@ inline constexpr std::int32_t ExitNormal = 0;
 inline constexpr std::int32_t ExitFatal = 1;
 inline constexpr std::int32_t ExitStopped = 2;
 
+/// The runtime error of a failure during start-up, before failures can
+/// become exceptions: the only one that can happen then is exhausted
+/// memory, numbered as a heap overflow.
+inline constexpr std::int32_t StartupRuntimeError = 203;
+
 /// Runs a console program: installs the failure conventions, binds
-/// `ConsoleOutput`, runs the main block and ends the process. An exception
-/// that leaves the main block is reported on `ConsoleOutput` and ends the
-/// run with exit status 1. Does not return.
+/// `ConsoleOutput`, runs the main block and ends the process. Anything
+/// thrown out of the main block, of whatever type, is reported and ends the
+/// run with `ExitFatal`. Does not return.
 [[noreturn]] void RunProgram(int argc, char** argv, MainProcedure mainBlock);
 
 /// Ends the program: writes out what `ConsoleOutput` still holds, then ends
-/// the process with the status.
+/// the process with the status. When that last write fails, the text is
+/// lost, and the run ends on the fatal path with `ExitFatal` instead.
 [[noreturn]] void HaltWithStatus(std::int32_t status);
+
+/// The fatal error path, shared by every failure that ends a run: shows a
+/// report and ends the process with `status`. Before the program has
+/// declared itself a console program the report goes to a message box (an
+/// application error, or with `isRuntimeError` a runtime error); after it,
+/// to standard output behind whatever `ConsoleOutput` still holds, in one
+/// request, or to standard error when standard output cannot take it.
+/// Allocates nothing and raises nothing.
+[[noreturn]] void HaltWithReport(const char* report, std::size_t length, std::int32_t status,
+                                 bool isRuntimeError);
 
 /// The system's alert sound.
 void AlertBeep();
@@ -31,6 +49,13 @@ void AlertBeep();
 std::uint8_t* AllocateMemory(std::uint64_t size);
 void FreeMemory(std::uint8_t* block);
 
-/// The program's file name as reports show it: its path after the last '/'
-/// or '\', at most 63 bytes.
+/// The program's file name as reports show it: its path after the last '/',
+/// at most 63 bytes.
 std::string ModuleName();
+
+/// True when creating `name` would overwrite what must not be overwritten:
+/// the file of `input` (when given), or whatever standard output or standard
+/// error writes to. Character devices are never refused: /dev/null may be
+/// input and output at once. A name that designates nothing yet is never
+/// refused.
+bool WouldOverwrite(const std::string& name, const platform::FileIdentity* input);

@@ -31,16 +31,6 @@ TextFile OutputFile;
   HaltWithStatus(ExitStopped);
 }
 
-/// True when the output name designates the regular file open as input:
-/// creating it would empty the input before its first line is read.
-bool OutputIsInput() {
-  FileIdentity input{};
-  FileIdentity output{};
-  if (!GetFileInformationByHandle(InputFile.FileHandle, &input)) return false;
-  if (!GetFileInformationByName(OutputName.c_str(), &output)) return false;
-  return input.IsRegular && IsSameFile(input, output);
-}
-
 void MainBlock() {
   WriteText(ConsoleOutput, Banner);
   WriteLineEnd(ConsoleOutput);
@@ -61,9 +51,16 @@ void MainBlock() {
     OutputName = ArgumentAt(2);
   }
 
+  // The output must not be the input, nor where the console text goes:
+  // creating it would empty that file before it was read or written. This
+  // is settled by name before the input is opened, since opening a FIFO for
+  // reading waits for a writer that would never come if it were also the
+  // output.
+  platform::FileIdentity input{};
+  bool inputExists = platform::QueryFileIdentity(InputName.c_str(), &input);
+  if (WouldOverwrite(OutputName, inputExists ? &input : nullptr)) StopOnName(OutputName);
   OpenTextInput(InputFile, InputName);
   if (TakeIOResult() != 0) StopOnName(InputName);
-  if (OutputIsInput()) StopOnName(OutputName);
   CreateTextOutput(OutputFile, OutputName);
   if (TakeIOResult() != 0) StopOnName(OutputName);
 

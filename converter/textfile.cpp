@@ -8,18 +8,16 @@ constexpr char LineFeed = 10;
 /// Lines are gathered in pieces of at most this many bytes.
 constexpr std::size_t LinePiece = 255;
 
-void BindName(TextFile& file, const std::string& name) {
-  file = TextFile{};
-  file.Name = name;
-}
+/// A text file starts closed, with an empty buffer.
+void Reset(TextFile& file) { file = TextFile{}; }
 
 /// Refills the buffer from the file. A fetch that yields nothing (or fails)
 /// leaves the end mark in the buffer, and since the end mark is never
 /// consumed, nothing is fetched again.
 void FetchBlock(TextFile& file) {
   std::uint64_t done = 0;
-  if (!ReadFile(file.FileHandle, file.Buffer, TextBufferSize, &done)) {
-    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+  if (!platform::ReadFile(file.FileHandle, file.Buffer, TextBufferSize, &done)) {
+    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     done = 0;
   }
   file.Position = 0;
@@ -45,10 +43,10 @@ bool ReadyForInput(TextFile& file) {
 }  // namespace
 
 void OpenTextInput(TextFile& file, const std::string& name) {
-  BindName(file, name);
-  Handle handle = CreateFileA(name.c_str(), GenericRead, FileShareWrite, OpenExisting);
-  if (handle == InvalidHandleValue) {
-    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+  Reset(file);
+  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericRead, platform::FileShareWrite, platform::OpenExisting);
+  if (handle == platform::InvalidHandleValue) {
+    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     return;
   }
   file.FileHandle = handle;
@@ -56,20 +54,20 @@ void OpenTextInput(TextFile& file, const std::string& name) {
 }
 
 void CreateTextOutput(TextFile& file, const std::string& name) {
-  BindName(file, name);
-  Handle handle = CreateFileA(name.c_str(), GenericWrite, FileShareRead, CreateAlways);
-  if (handle == InvalidHandleValue) {
-    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+  Reset(file);
+  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericWrite, platform::FileShareRead, platform::CreateAlways);
+  if (handle == platform::InvalidHandleValue) {
+    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     return;
   }
-  std::uint32_t type = GetFileType(handle);
-  if (type == FileTypeUnknown) {
-    CloseHandle(handle);
+  std::uint32_t type = platform::GetFileType(handle);
+  if (type == platform::FileTypeUnknown) {
+    platform::CloseHandle(handle);
     SetIOResult(FileNotOpenForOutput);
     return;
   }
   file.FileHandle = handle;
-  file.IsCharDevice = type == FileTypeChar;
+  file.IsCharDevice = type == platform::FileTypeChar;
   file.State = StreamState::Writing;
 }
 
@@ -108,7 +106,7 @@ void CloseText(TextFile& file) {
   }
   if (file.State == StreamState::Writing && !DrainTextBuffer(file)) return;
   file.State = StreamState::Closed;
-  if (!CloseHandle(file.FileHandle)) SetIOResult(static_cast<std::int32_t>(GetLastError()));
+  if (!platform::CloseHandle(file.FileHandle)) SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
 }
 
 std::string ExtensionOf(const std::string& name) {

@@ -12,12 +12,11 @@ using TextFile = TextStream;
 /// The end mark: byte 26 ends the input wherever it stands.
 inline constexpr char EndMark = 26;
 
-/// Binds the name and opens the existing file for reading; reads nothing.
+/// Opens the existing named file for reading; reads nothing.
 /// Failure is left in the I/O result code.
 void OpenTextInput(TextFile& file, const std::string& name);
 
-/// Binds the name and creates the file for writing, replacing an existing
-/// one. A device of unknown type is closed again and refused with 105.
+/// Creates the named file for writing, replacing an existing one. A device of unknown type is closed again and refused with 105.
 void CreateTextOutput(TextFile& file, const std::string& name);
 
 /// True when no byte before the end mark remains. May fetch the next block;

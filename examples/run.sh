@@ -3,13 +3,13 @@
 # so that the repository stays clean.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$top/build" -j2 --target tessmark corvane >/dev/null
+cmake -S "$top" -B "$top/build-examples" -DCMAKE_BUILD_TYPE=Release -DDICT_BUILD_TESTS=OFF >/dev/null
+cmake --build "$top/build-examples" -j2 --target tessmark corvane >/dev/null
 work=$(mktemp -d)
 cp "$top/examples/notes.euc" "$top/examples/sample.edict" "$work/"
 cd "$work"
-"$top/build/tessmark" notes.euc
-"$top/build/corvane" sample.edict
+"$top/build-examples/tessmark" notes.euc
+"$top/build-examples/corvane" sample.edict
 echo
 echo "notes.SJS (Shift_JIS, CR LF), first bytes:"
 od -An -tx1 notes.SJS | head -n 2

@@ -39,6 +39,8 @@
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"
 
+using namespace platform;
+
 namespace {
 
 void Check(bool condition, const char* what) {
@@ -201,15 +203,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The loader never leaves an empty dictionary.
   if (buffer.empty()) return 0;
 
-  const PlatformCallTable saved = PlatformCalls;
-  PlatformCalls.CreateFileA = FakeCreateFile;
-  PlatformCalls.WriteFile = FakeWriteFile;
-  PlatformCalls.CloseHandle = FakeCloseHandle;
-  PlatformCalls.GetStdHandle = FakeGetStdHandle;
-  PlatformCalls.GetFileType = FakeGetFileType;
-  PlatformCalls.GetFileInformationByName = FakeIdentityByName;
-  PlatformCalls.MessageBeep = FakeMessageBeep;
-  PlatformCalls.ExitProcess = FakeExitProcess;
+  const platform::CallTable saved = platform::Calls;
+  platform::Calls.CreateFileA = FakeCreateFile;
+  platform::Calls.WriteFile = FakeWriteFile;
+  platform::Calls.CloseHandle = FakeCloseHandle;
+  platform::Calls.GetStdHandle = FakeGetStdHandle;
+  platform::Calls.GetFileType = FakeGetFileType;
+  platform::Calls.QueryFileIdentity = FakeIdentityByName;
+  platform::Calls.MessageBeep = FakeMessageBeep;
+  platform::Calls.ExitProcess = FakeExitProcess;
   Fake = FakeSystem{};
   Fake.ConsoleIsCharDevice = (data[0] & 1) != 0;
   Fake.IndexName = std::string(DictionaryFileName) + ".IND";
@@ -226,7 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     BuildIndex();
     // Program end drains what the console still holds.
-    CloseConsoleOutput();
+    DrainTextBuffer(ConsoleOutput);
   } catch (const ProcessExit& exit) {
     stopped = true;
     Check(exit.Status == ExitStopped, "a refused line ends the run with status 2");
@@ -254,6 +256,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "the console shows the progress and the closing text");
   Check(TakeIOResult() == 0, "no I/O result code is left behind");
 
-  PlatformCalls = saved;
+  platform::Calls = saved;
   return 0;
 }

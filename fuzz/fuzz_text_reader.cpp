@@ -31,6 +31,8 @@
 #include "common/platform.h"
 #include "converter/textfile.h"
 
+using namespace platform;
+
 namespace {
 
 void Check(bool condition, const char* what) {
@@ -123,11 +125,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((variant & 1) != 0) fileSize -= fileSize % TextBufferSize;
   const bool doubleTest = (variant & 2) != 0;
 
-  const PlatformCallTable saved = PlatformCalls;
-  PlatformCalls.CreateFileA = FakeCreateFile;
-  PlatformCalls.ReadFile = FakeReadFile;
-  PlatformCalls.CloseHandle = FakeCloseHandle;
-  PlatformCalls.GetFileType = FakeGetFileType;
+  const platform::CallTable saved = platform::Calls;
+  platform::Calls.CreateFileA = FakeCreateFile;
+  platform::Calls.ReadFile = FakeReadFile;
+  platform::Calls.CloseHandle = FakeCloseHandle;
+  platform::Calls.GetFileType = FakeGetFileType;
   Fake = FakeFile{};
   Fake.Data = file;
   Fake.Size = fileSize;
@@ -164,6 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(TakeIOResult() == 0, "closing leaves no I/O result code");
   Check(Fake.Closes == 1 && !Fake.IsOpen, "the input is closed once");
 
-  PlatformCalls = saved;
+  platform::Calls = saved;
   return 0;
 }

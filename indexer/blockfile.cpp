@@ -7,7 +7,7 @@ std::uint8_t FileAccessMode = 2;
 namespace {
 
 /// Records the system's error number for the call that just failed.
-void RecordSystemFailure() { SetIOResult(static_cast<std::int32_t>(GetLastError())); }
+void RecordSystemFailure() { SetIOResult(static_cast<std::int32_t>(platform::GetLastError())); }
 
 /// True when the handle is open; records 103 otherwise, so that the caller
 /// returns without calling the system.
@@ -19,18 +19,18 @@ bool RequireOpen(const BlockFile& file) {
 
 std::uint32_t AccessForMode(std::uint8_t mode) {
   switch (mode) {
-    case 0: return GenericRead;
-    case 1: return GenericWrite;
-    default: return GenericRead | GenericWrite;
+    case 0: return platform::GenericRead;
+    case 1: return platform::GenericWrite;
+    default: return platform::GenericRead | platform::GenericWrite;
   }
 }
 
 void OpenWith(BlockFile& file, const std::string& name, std::uint32_t access,
               std::uint32_t disposition) {
   file.Name = name;
-  file.FileHandle = InvalidHandleValue;
-  Handle handle = CreateFileA(file.Name.c_str(), access, FileShareRead, disposition);
-  if (handle == InvalidHandleValue) {
+  file.FileHandle = platform::InvalidHandleValue;
+  platform::Handle handle = platform::CreateFileA(file.Name.c_str(), access, platform::FileShareRead, disposition);
+  if (handle == platform::InvalidHandleValue) {
     RecordSystemFailure();
     return;
   }
@@ -40,17 +40,17 @@ void OpenWith(BlockFile& file, const std::string& name, std::uint32_t access,
 }  // namespace
 
 void OpenBlockFile(BlockFile& file, const std::string& name) {
-  OpenWith(file, name, AccessForMode(FileAccessMode), OpenExisting);
+  OpenWith(file, name, AccessForMode(FileAccessMode), platform::OpenExisting);
 }
 
 void CreateBlockFile(BlockFile& file, const std::string& name) {
-  OpenWith(file, name, GenericRead | GenericWrite, CreateAlways);
+  OpenWith(file, name, platform::GenericRead | platform::GenericWrite, platform::CreateAlways);
 }
 
 std::int64_t BlockFileSize(BlockFile& file) {
   if (!RequireOpen(file)) return -1;
   std::int64_t size = 0;
-  if (!GetFileSizeEx(file.FileHandle, &size)) {
+  if (!platform::GetFileSizeEx(file.FileHandle, &size)) {
     RecordSystemFailure();
     return -1;
   }
@@ -60,7 +60,7 @@ std::int64_t BlockFileSize(BlockFile& file) {
 void ReadBlock(BlockFile& file, void* destination, std::uint64_t count) {
   if (!RequireOpen(file)) return;
   std::uint64_t done = 0;
-  if (!ReadFile(file.FileHandle, destination, count, &done)) {
+  if (!platform::ReadFile(file.FileHandle, destination, count, &done)) {
     RecordSystemFailure();
   } else if (done != count) {
     SetIOResult(ReadBeyondEndOfFile);
@@ -70,7 +70,7 @@ void ReadBlock(BlockFile& file, void* destination, std::uint64_t count) {
 void WriteBlock(BlockFile& file, const void* source, std::uint64_t count) {
   if (!RequireOpen(file)) return;
   std::uint64_t done = 0;
-  if (!WriteFile(file.FileHandle, source, count, &done)) {
+  if (!platform::WriteFile(file.FileHandle, source, count, &done)) {
     RecordSystemFailure();
   } else if (done != count) {
     SetIOResult(DiskFull);
@@ -79,7 +79,7 @@ void WriteBlock(BlockFile& file, const void* source, std::uint64_t count) {
 
 void CloseBlockFile(BlockFile& file) {
   if (!RequireOpen(file)) return;
-  Handle handle = file.FileHandle;
-  file.FileHandle = InvalidHandleValue;
-  if (!CloseHandle(handle)) RecordSystemFailure();
+  platform::Handle handle = file.FileHandle;
+  file.FileHandle = platform::InvalidHandleValue;
+  if (!platform::CloseHandle(handle)) RecordSystemFailure();
 }

@@ -19,14 +19,14 @@ struct BlockFile {
   /// The name of the last open or create, kept whole.
   std::string Name;
   /// `InvalidHandleValue` while the file is not open.
-  Handle FileHandle = InvalidHandleValue;
+  platform::Handle FileHandle = platform::InvalidHandleValue;
 };
 
 /// Access that `OpenBlockFile` asks for: 0 read-only, 1 write-only, 2 and
 /// above read-write. 2 at program start; `CreateBlockFile` ignores it.
 extern std::uint8_t FileAccessMode;
 
-inline bool IsBlockFileOpen(const BlockFile& file) { return file.FileHandle != InvalidHandleValue; }
+inline bool IsBlockFileOpen(const BlockFile& file) { return file.FileHandle != platform::InvalidHandleValue; }
 
 /// Binds the name and opens the existing file with the access of
 /// `FileAccessMode`; other processes may read it meanwhile. On failure the

@@ -6,7 +6,7 @@
 std::string DictionaryName;
 std::uint8_t* DictionaryBuffer = nullptr;
 std::int64_t DictionarySize = 0;
-FileIdentity DictionaryIdentity = {};
+platform::FileIdentity DictionaryIdentity = {};
 
 void LoadDictionary(const std::string& name) {
   DictionaryName = name;
@@ -14,8 +14,8 @@ void LoadDictionary(const std::string& name) {
   if (!TryOpenRead(name, file)) {
     StopWithMessage("Error while opening file or file not found: " + name);
   }
-  if (!GetFileInformationByHandle(file.FileHandle, &DictionaryIdentity)) {
-    SetIOResult(static_cast<std::int32_t>(GetLastError()));
+  if (!platform::GetFileInformationByHandle(file.FileHandle, &DictionaryIdentity)) {
+    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
   }
   CheckIOResult();
 

@@ -23,7 +23,7 @@ extern std::int64_t DictionarySize;
 
 /// Which file the dictionary is on its volume, taken while it was open, so
 /// that the index writer can refuse an index name that designates it.
-extern FileIdentity DictionaryIdentity;
+extern platform::FileIdentity DictionaryIdentity;
 
 /// Loads the named dictionary whole, printing "Loading: [name]" before the
 /// read and " done!" after it. Stops the run when the file cannot be opened

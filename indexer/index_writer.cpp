@@ -2,6 +2,7 @@
 
 #include "common/console.h"
 #include "common/platform.h"
+#include "common/program.h"
 #include "indexer/dictionary.h"
 
 namespace {
@@ -23,15 +24,6 @@ void EncodeIndexRecord(const IndexRecord& record, std::uint8_t bytes[IndexRecord
   bytes[1] = record.BracketEnd;
   bytes[2] = static_cast<std::uint8_t>(record.LineLength & 0xFF);
   bytes[3] = static_cast<std::uint8_t>(record.LineLength >> 8);
-}
-
-/// True when the name designates the dictionary file itself (a link to it,
-/// for instance): creating it would empty the dictionary on disk. A name
-/// that designates nothing yet is never the dictionary.
-bool DesignatesDictionary(const std::string& name) {
-  FileIdentity identity{};
-  if (!GetFileInformationByName(name.c_str(), &identity)) return false;
-  return IsSameFile(identity, DictionaryIdentity);
 }
 
 /// `offset` is that of the LF that ended the line just written; it is below
@@ -82,8 +74,10 @@ bool TryCreateWrite(const std::string& name, BlockFile& file) {
 void BuildIndex() {
   std::string indexName = DictionaryName + ".IND";
   BlockFile index;
-  // The identity test comes first, before anything is created or emptied.
-  if (DesignatesDictionary(indexName) || !TryCreateWrite(indexName, index)) {
+  // The identity test comes first, before anything is created or emptied:
+  // the index must not be the dictionary (a link to it, say) nor where the
+  // console text goes.
+  if (WouldOverwrite(indexName, &DictionaryIdentity) || !TryCreateWrite(indexName, index)) {
     StopWithMessage("Error while opening file or file not found: " + indexName);
   }
 

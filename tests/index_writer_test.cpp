@@ -12,6 +12,8 @@
 #include "indexer/blockfile.h"
 #include "indexer/dictionary.h"
 
+using namespace platform;
+
 namespace {
 
 std::string Repeat(char byte, std::size_t count) { return std::string(count, byte); }
@@ -147,17 +149,17 @@ bool FakeCloseHandle(Handle) {
 class BlockFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = PlatformCalls;
-    PlatformCalls.CreateFileA = FakeCreateFile;
-    PlatformCalls.ReadFile = FakeReadFile;
-    PlatformCalls.WriteFile = FakeWriteFile;
-    PlatformCalls.GetFileSizeEx = FakeGetFileSize;
-    PlatformCalls.CloseHandle = FakeCloseHandle;
+    saved_ = platform::Calls;
+    platform::Calls.CreateFileA = FakeCreateFile;
+    platform::Calls.ReadFile = FakeReadFile;
+    platform::Calls.WriteFile = FakeWriteFile;
+    platform::Calls.GetFileSizeEx = FakeGetFileSize;
+    platform::Calls.CloseHandle = FakeCloseHandle;
     Log = CallLog{};
     TakeIOResult();
   }
   void TearDown() override {
-    PlatformCalls = saved_;
+    platform::Calls = saved_;
     FileAccessMode = 2;
     TakeIOResult();
   }
@@ -170,7 +172,7 @@ class BlockFileTest : public ::testing::Test {
   }
 
  private:
-  PlatformCallTable saved_{};
+  platform::CallTable saved_{};
 };
 
 TEST_F(BlockFileTest, OperationsOnAHandleNotOpenRecord103AndCallNothing) {

@@ -5,7 +5,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
 
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDICT_WERROR=ON
 cmake --build "$top/build" -j"$jobs"
 # The big-input tests take about half a minute here; CI runs them in the
 # normal build only (under the sanitizers they would take many minutes).
@@ -13,7 +13,7 @@ big=${DICT_BIG_TESTS:-}
 [ "${CI:-}" = true ] && big=1
 DICT_BIG_TESTS=$big ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
 
-cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DDICT_SANITIZE=ON \
+cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DDICT_SANITIZE=ON -DDICT_WERROR=ON \
   -DCMAKE_CXX_COMPILER=clang++
 cmake --build "$top/build-sanitize" -j"$jobs"
 DICT_BIG_TESTS= ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \

@@ -16,6 +16,8 @@
 #include "common/exceptions.h"
 #include "common/platform.h"
 
+using namespace platform;
+
 namespace {
 
 using namespace std::string_literals;
@@ -95,18 +97,18 @@ TEST(RuntimeSplitter, SplitsByTheRules) {
 class PlatformSeam : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = PlatformCalls;
+    saved_ = platform::Calls;
     BindStandardOutput(ConsoleOutput);
     TakeIOResult();
   }
   void TearDown() override {
-    PlatformCalls = saved_;
+    platform::Calls = saved_;
     BindStandardOutput(ConsoleOutput);
     TakeIOResult();
   }
 
  private:
-  PlatformCallTable saved_{};
+  platform::CallTable saved_{};
 };
 
 using RuntimeArguments = PlatformSeam;
@@ -122,8 +124,8 @@ std::uint32_t FakeModuleFileName(char* buffer, std::uint32_t size) {
 }
 
 TEST_F(RuntimeArguments, ReadTheCommandLineAndModuleNameThroughTheSeam) {
-  PlatformCalls.GetCommandLineA = FakeCommandLine;
-  PlatformCalls.GetModuleFileNameA = FakeModuleFileName;
+  platform::Calls.GetCommandLineA = FakeCommandLine;
+  platform::Calls.GetModuleFileNameA = FakeModuleFileName;
   EXPECT_EQ(ArgumentCount(), 2);
   EXPECT_EQ(ArgumentAt(1), "first arg");
   EXPECT_EQ(ArgumentAt(2), "second");
@@ -149,7 +151,7 @@ TEST(RuntimeArgumentVector, ArgumentsComeBackWhole) {
   for (const Case& c : cases) {
     std::vector<char*> argv;
     for (const std::string& argument : c.argv) argv.push_back(const_cast<char*>(argument.c_str()));
-    PlatformStartup(static_cast<int>(argv.size()), argv.data());
+    platform::Startup(static_cast<int>(argv.size()), argv.data());
     ASSERT_EQ(ArgumentCount(), static_cast<std::int32_t>(c.expected.size())) << GetCommandLineA();
     for (std::size_t i = 0; i < c.expected.size(); ++i) {
       EXPECT_EQ(ArgumentAt(static_cast<std::int32_t>(i + 1)), c.expected[i]) << GetCommandLineA();
@@ -192,9 +194,9 @@ class RuntimeConsole : public PlatformSeam {
  protected:
   void SetUp() override {
     PlatformSeam::SetUp();
-    PlatformCalls.GetStdHandle = FakeGetStdHandle;
-    PlatformCalls.GetFileType = FakeGetFileType;
-    PlatformCalls.WriteFile = FakeWriteFile;
+    platform::Calls.GetStdHandle = FakeGetStdHandle;
+    platform::Calls.GetFileType = FakeGetFileType;
+    platform::Calls.WriteFile = FakeWriteFile;
     Restart(FileTypeChar);
   }
   // A fresh run: standard output bound but not opened, no writes yet.
@@ -281,7 +283,7 @@ TEST_F(RuntimeConsole, BuffersGroupsBy128Bytes) {
     EXPECT_TRUE(Writes(c.atGroupEnd)) << "at the group's end";
     std::vector<std::string> all = c.atGroupEnd;
     all.insert(all.end(), c.atEnd.begin(), c.atEnd.end());
-    CloseConsoleOutput();  // models program end
+    DrainTextBuffer(ConsoleOutput);  // models program end
     EXPECT_TRUE(Writes(all)) << "at program end";
   }
 }
@@ -324,7 +326,7 @@ TEST_F(RuntimeConsole, FailedWriteRecordsItsCodeAndDropsTheBuffer) {
   WriteText(Out, std::string(130, 'k'));
   WriteLineEnd(Out);
   ExpectRaises(109, "I/O error 109");
-  CloseConsoleOutput();
+  DrainTextBuffer(ConsoleOutput);
   EXPECT_TRUE(Writes({std::string(128, 'z'), std::string(128, 'k'), "kk\r\n"}));
 }
 
@@ -338,7 +340,7 @@ TEST_F(RuntimeConsole, UnusableStandardOutputGives103AtTheGroupsCheck) {
     WriteInteger(Out, 5);
     WriteLineEnd(Out);
     EXPECT_EQ(TakeIOResult(), 103);
-    CloseConsoleOutput();
+    DrainTextBuffer(ConsoleOutput);
     EXPECT_TRUE(Writes({}));
   }
 }
@@ -381,10 +383,8 @@ TEST(RuntimeErrors, InOutErrorMessages) {
   }
 }
 
-// The report from both entry points, checked against the same bytes.
 void ExpectReport(const char* className, std::uintptr_t address, const std::string& message,
                   const std::string& report) {
-  EXPECT_TRUE(SameBytes(ExceptionReport(className, "tessmark", address, message), report));
   char out[256];
   const std::size_t length = FormatExceptionReport(out, sizeof out, className, "tessmark",
                                                    address, message.data(), message.size());
@@ -413,6 +413,11 @@ TEST(RuntimeReport, ExceptionReportText) {
   std::memset(small, '#', sizeof small);
   EXPECT_EQ(FormatExceptionReport(small, 20, "EInOutError", "tessmark", 0, "x", 1), 20u);
   EXPECT_TRUE(SameBytes(std::string(small, sizeof small), "Exception EInOutErro####"));
+}
+
+std::string RuntimeErrorReport(std::int32_t number, std::uintptr_t address) {
+  char out[64];
+  return std::string(out, FormatRuntimeErrorReport(out, sizeof out, number, address));
 }
 
 TEST(RuntimeReport, RuntimeErrorReportAlignsTheNumber) {

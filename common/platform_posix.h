@@ -1,0 +1,36 @@
+// The raw system calls under the POSIX backend, in a table that tests can
+// replace entry by entry: the backend's own loops (interrupted and short
+// transfers, waiting on a non-blocking descriptor, moving a new descriptor
+// above the standard ones, translating errno) can then be driven through
+// every path. Only the backend and its tests include this header.
+#pragma once
+
+#include <cstdint>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace platform::posix {
+
+struct SystemCallTable {
+  int (*Open)(const char* path, int flags, mode_t mode);
+  ssize_t (*Read)(int fd, void* buffer, size_t count);
+  ssize_t (*Write)(int fd, const void* buffer, size_t count);
+  int (*Fstat)(int fd, struct stat* info);
+  int (*Stat)(const char* path, struct stat* info);
+  int (*Close)(int fd);
+  int (*Fcntl)(int fd, int command, int argument);
+  int (*Poll)(struct pollfd* fds, nfds_t count, int timeout);
+  ssize_t (*Readlink)(const char* path, char* buffer, size_t size);
+  int (*Isatty)(int fd);
+};
+
+extern SystemCallTable SystemCalls;
+
+/// The Win32 error number that stands for an errno value.
+std::uint32_t TranslateErrno(int error);
+
+/// The largest count handed to one read or write call.
+inline constexpr std::uint64_t LargestTransfer = 0x40000000u;
+
+}  // namespace platform::posix
