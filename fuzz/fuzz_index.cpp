@@ -119,7 +119,7 @@ void FakeMessageBeep(std::uint32_t /*type*/) { ++Fake.Beeps; }
 void FakeExitProcess(std::uint32_t status) { throw ProcessExit{status}; }
 
 struct Expectation {
-  std::vector<IndexRecord> Records;
+  std::vector<DecodedRecord> Records;
   /// Offset of the LF that ended each record's line.
   std::vector<std::size_t> LineFeedOffsets;
   bool Stops = false;
@@ -143,7 +143,7 @@ Expectation ModelIndex(const std::vector<std::uint8_t>& buffer) {
       result.Stops = true;
       return result;
     }
-    result.Records.push_back(IndexRecord{static_cast<unsigned>(firstSpace),
+    result.Records.push_back(DecodedRecord{static_cast<unsigned>(firstSpace),
                                     static_cast<unsigned>(firstBracket == 0 ? 0 : firstBracket + 1),
                                     static_cast<unsigned>(length)});
     result.LineFeedOffsets.push_back(j);

@@ -251,7 +251,7 @@ TEST(CorvaneRealDictionary, EveryRecordMatchesItsLine) {
 
   // Walk the lines with plain string searches; locate each one again from
   // the records alone, by the running sum of LineLength + 1.
-  const std::vector<IndexRecord> records = DecodeRecords(index);
+  const std::vector<DecodedRecord> records = DecodeRecords(index);
   std::string progress;
   std::size_t start = 0;
   std::size_t offsetFromRecords = 0;
@@ -260,7 +260,7 @@ TEST(CorvaneRealDictionary, EveryRecordMatchesItsLine) {
     const std::string line = dictionary.substr(start, end - start);
     const std::size_t space = line.find(' ');
     const std::size_t bracket = line.find(']');
-    const IndexRecord& record = records[k];
+    const DecodedRecord& record = records[k];
     ASSERT_EQ(offsetFromRecords, start) << "line " << k;
     ASSERT_EQ(record.SpacePos, space + 1) << "SpacePos, line " << k;
     ASSERT_EQ(record.BracketEnd, bracket == std::string::npos ? 0 : bracket + 2)

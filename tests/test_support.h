@@ -63,14 +63,14 @@ inline ::testing::AssertionResult SameBytes(const std::string& got, const std::s
 /// One record of NAME.IND: the 1-based position of the line's first space,
 /// the position after its first ']' (0 without one), and the line's length
 /// as a 16-bit little-endian number.
-struct IndexRecord {
+struct DecodedRecord {
   unsigned SpacePos = 0;
   unsigned BracketEnd = 0;
   unsigned LineLength = 0;
-  bool operator==(const IndexRecord&) const = default;
+  bool operator==(const DecodedRecord&) const = default;
 };
 
-inline void PrintTo(const IndexRecord& record, std::ostream* out) {
+inline void PrintTo(const DecodedRecord& record, std::ostream* out) {
   *out << "{SpacePos " << record.SpacePos << ", BracketEnd " << record.BracketEnd
        << ", LineLength " << record.LineLength << "}";
 }
@@ -82,11 +82,11 @@ inline std::string Record(unsigned spacePos, unsigned bracketEnd, unsigned lineL
 }
 
 /// The records of an index file; a trailing part record is ignored.
-inline std::vector<IndexRecord> DecodeRecords(const std::string& index) {
-  std::vector<IndexRecord> records;
+inline std::vector<DecodedRecord> DecodeRecords(const std::string& index) {
+  std::vector<DecodedRecord> records;
   for (std::size_t k = 0; k + 4 <= index.size(); k += 4) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(index[k + i])); };
-    records.push_back(IndexRecord{byte(0), byte(1), byte(2) | (byte(3) << 8)});
+    records.push_back(DecodedRecord{byte(0), byte(1), byte(2) | (byte(3) << 8)});
   }
   return records;
 }
