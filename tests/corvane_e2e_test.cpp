@@ -231,13 +231,7 @@ TEST(CorvaneStops, ExistingIndexIsReplacedEvenWhenALaterLineStops) {
 
 TEST(CorvaneRealDictionary, EveryRecordMatchesItsLine) {
   const std::string source = "/usr/share/edict/edict";
-  if (!FileExists(source)) {
-    const char* ci = std::getenv("CI");
-    if (ci != nullptr && std::string(ci) == "true") {
-      FAIL() << source << " is missing; CI installs the edict package";
-    }
-    GTEST_SKIP() << source << " is missing (install the edict package to run this test)";
-  }
+  SKIP_UNLESS_INSTALLED(source, "package edict");
   const std::string dictionary = ReadFileBytes(source);
   ScratchDirectory scratch;
   WriteFileBytes(scratch / "edict", dictionary);

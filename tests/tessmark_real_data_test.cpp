@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -164,29 +163,6 @@ std::size_t CountOf(const std::string& bytes, const std::string& what) {
 
 // --- The dictionary files ---------------------------------------------------
 
-bool InCi() {
-  const char* ci = std::getenv("CI");
-  return ci != nullptr && std::string(ci) == "true";
-}
-
-/// The file's bytes; false when the file is absent.
-bool LoadDictionary(const std::string& path, std::string& bytes) {
-  bool exists = false;
-  bytes = ReadFileBytes(path, &exists);
-  return exists;
-}
-
-// Skips (or, in CI, fails) the test when the dictionary is not installed.
-#define LOAD_DICTIONARY_OR_SKIP(path, bytes)                                               \
-  do {                                                                                     \
-    if (!LoadDictionary(path, bytes)) {                                                    \
-      if (InCi()) FAIL() << path << " is missing; CI installs it (packages edict, "        \
-                                    "enamdict, kanjidic)";                                 \
-      GTEST_SKIP() << path << " is not installed (Debian packages edict, enamdict, "       \
-                              "kanjidic); this real-data test needs it";                   \
-    }                                                                                      \
-  } while (false)
-
 struct Dictionary {
   const char* Name;
   const char* Path;
@@ -200,8 +176,8 @@ class TessmarkRealData : public ::testing::TestWithParam<Dictionary> {};
 // converted, followed by CR LF, and nothing else.
 TEST_P(TessmarkRealData, ConvertsEachLineOfTheCrLfVersion) {
   const Dictionary& dictionary = GetParam();
-  std::string original;
-  LOAD_DICTIONARY_OR_SKIP(dictionary.Path, original);
+  SKIP_UNLESS_INSTALLED(dictionary.Path, "packages edict, enamdict, kanjidic");
+  const std::string original = ReadFileBytes(dictionary.Path);
   Iconv iconv;
   ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
 
@@ -237,8 +213,8 @@ TEST_P(TessmarkRealData, ConvertsEachLineOfTheCrLfVersion) {
 // followed by a single CR LF.
 TEST_P(TessmarkRealData, KeepsTheLfOnlyOriginalAsOneLine) {
   const Dictionary& dictionary = GetParam();
-  std::string original;
-  LOAD_DICTIONARY_OR_SKIP(dictionary.Path, original);
+  SKIP_UNLESS_INSTALLED(dictionary.Path, "packages edict, enamdict, kanjidic");
+  const std::string original = ReadFileBytes(dictionary.Path);
   Iconv iconv;
   ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
   ASSERT_EQ(original.find('\r'), std::string::npos) << "the original was expected to hold no CR";

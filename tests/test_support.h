@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -147,6 +149,24 @@ inline ::testing::AssertionResult IsIOReport(const std::string& text, const std:
                                        << code << " in " << module << ": [" << text << "] ("
                                        << Hex(text) << ")";
 }
+
+// --- Installed data ----------------------------------------------------------------
+
+/// True in CI, where a test whose data is missing fails instead of skipping.
+inline bool InCi() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && std::string(ci) == "true";
+}
+
+// Skips the test when the file `path` is absent, or fails it in CI, which
+// installs the Debian packages `packages`.
+#define SKIP_UNLESS_INSTALLED(path, packages)                                              \
+  do {                                                                                     \
+    if (!std::filesystem::exists(path)) {                                                  \
+      if (InCi()) FAIL() << (path) << " is missing; CI installs it (" packages ")";        \
+      GTEST_SKIP() << (path) << " is not installed (Debian " packages "); this test needs it"; \
+    }                                                                                      \
+  } while (false)
 
 // --- The system's converter -------------------------------------------------------
 
