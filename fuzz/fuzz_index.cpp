@@ -38,6 +38,7 @@
 #include "common/program.h"
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"
+#include "tests/test_support.h"
 
 using namespace platform;
 
@@ -119,15 +120,8 @@ void FakeMessageBeep(std::uint32_t /*type*/) { ++Fake.Beeps; }
 
 void FakeExitProcess(std::uint32_t status) { throw ProcessExit{status}; }
 
-struct Record {
-  unsigned SpacePos;
-  unsigned BracketEnd;
-  unsigned LineLength;
-  bool operator==(const Record&) const = default;
-};
-
 struct Expectation {
-  std::vector<Record> Records;
+  std::vector<DecodedRecord> Records;
   /// Offset of the LF that ended each record's line.
   std::vector<std::size_t> LineFeedOffsets;
   bool Stops = false;
@@ -151,7 +145,7 @@ Expectation ModelIndex(const std::vector<std::uint8_t>& buffer) {
       result.Stops = true;
       return result;
     }
-    result.Records.push_back(Record{static_cast<unsigned>(firstSpace),
+    result.Records.push_back(DecodedRecord{static_cast<unsigned>(firstSpace),
                                     static_cast<unsigned>(firstBracket == 0 ? 0 : firstBracket + 1),
                                     static_cast<unsigned>(length)});
     result.LineFeedOffsets.push_back(j);
@@ -160,24 +154,15 @@ Expectation ModelIndex(const std::vector<std::uint8_t>& buffer) {
   return result;
 }
 
-std::vector<Record> DecodeRecords(const std::string& bytes) {
-  std::vector<Record> records;
-  for (std::size_t k = 0; k + 4 <= bytes.size(); k += 4) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<std::uint8_t>(bytes[k + i])); };
-    records.push_back(Record{byte(0), byte(1), byte(2) | (byte(3) << 8)});
-  }
-  return records;
-}
-
 /// The console text of the run: a progress text after records 255, 511,
 /// ..., then the closing line or the format message.
 std::string ExpectedConsole(const Expectation& expected, std::size_t size) {
   std::string text;
   for (std::size_t k = 1; k <= expected.Records.size(); ++k) {
     if (k % 256 != 255) continue;
-    text += "\rWriting... " + std::to_string(100 * expected.LineFeedOffsets[k - 1] / size) + "%";
+    text += corvane_text::Progress(100 * expected.LineFeedOffsets[k - 1] / size);
   }
-  text += expected.Stops ? "Invalid dictionary format.\r\n" : "\rWriting... done!\r\n";
+  text += expected.Stops ? corvane_text::Invalid : corvane_text::WritingDone;
   return text;
 }
 

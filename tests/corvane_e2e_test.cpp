@@ -3,34 +3,17 @@
 // bytes and the exit status are compared exactly.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "tests/tool_runner.h"
 
 namespace {
 
-const std::string Banner = "Corvane Test v0.2\n\r\n";
-const std::string WritingDone = "\rWriting... done!\r\n";
-const std::string Invalid = "Invalid dictionary format.\r\n";
-
-std::string Loading(const std::string& name) { return "Loading: [" + name + "] done!\r\n"; }
-
-std::string OpenError(const std::string& name) {
-  return "Error while opening file or file not found: " + name + "\r\n";
-}
-
-std::string Repeat(char byte, std::size_t count) { return std::string(count, byte); }
-
-std::string Record(int spacePos, int bracketEnd, int lineLength) {
-  return {static_cast<char>(spacePos), static_cast<char>(bracketEnd),
-          static_cast<char>(lineLength & 0xFF), static_cast<char>(lineLength >> 8)};
-}
+using namespace corvane_text;
 
 // The worked example: two lines, 32 bytes, the second ending in CR LF.
 const std::string WorkedExample =
@@ -44,27 +27,6 @@ const std::string Record20 = Record(3, 8, 19);
 // A 20-byte line without a space.
 const std::string BadLine20 = Repeat('z', 19) + "\n";
 
-std::string Times(const std::string& text, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) out += text;
-  return out;
-}
-
-::testing::AssertionResult SameBytes(const char* what, const std::string& got,
-                                     const std::string& want) {
-  if (got == want) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
-  auto window = [at](const std::string& s) {
-    std::size_t from = at < 16 ? 0 : at - 16;
-    return Hex(s.substr(from, 48));
-  };
-  return ::testing::AssertionFailure()
-         << what << " differs at byte " << at << " (sizes " << got.size() << " and "
-         << want.size() << ")\n  actual   ..." << window(got) << "\n  expected ..."
-         << window(want);
-}
-
 /// Exit status, stdout and an empty stderr (the alert never reaches a file).
 ::testing::AssertionResult Ran(const ToolRun& run, const std::string& stdoutBytes, int status) {
   if (run.ExitStatus != status) {
@@ -72,7 +34,7 @@ std::string Times(const std::string& text, int count) {
                                          << status << "; stdout [" << Hex(run.Stdout) << "]";
   }
   if (!run.Stderr.empty()) return ::testing::AssertionFailure() << "stderr: " << run.Stderr;
-  return SameBytes("stdout", run.Stdout, stdoutBytes);
+  return SameBytes(run.Stdout, stdoutBytes, "stdout");
 }
 
 ToolRun RunCorvane(const ScratchDirectory& scratch, const std::vector<std::string>& arguments) {
@@ -101,7 +63,7 @@ void RunIndexCases(const std::vector<IndexCase>& cases) {
     bool exists = false;
     std::string index = ReadFileBytes(scratch / "dict.IND", &exists);
     EXPECT_TRUE(exists);
-    EXPECT_TRUE(SameBytes("index", index, c.Index));
+    EXPECT_TRUE(SameBytes(index, c.Index, "index"));
     EXPECT_EQ(ReadFileBytes(scratch / "dict"), c.Dictionary) << "dictionary changed";
   }
 }
@@ -137,18 +99,18 @@ TEST(CorvaneIndex, PositionAndLengthLimits) {
 
 TEST(CorvaneIndex, ProgressEvery256Records) {
   RunIndexCases({
-      {"254 lines: no progress", Times(Line20, 254), WritingDone, Times(Record20, 254), 0},
+      {"254 lines: no progress", Repeat(Line20, 254), WritingDone, Repeat(Record20, 254), 0},
       // The 255th LF is at 5,099: 509,900 / 5,100 rounds down to 99.
-      {"255 lines", Times(Line20, 255), "\rWriting... 99%" + WritingDone, Times(Record20, 255),
+      {"255 lines", Repeat(Line20, 255), Progress(99) + WritingDone, Repeat(Record20, 255),
        0},
       // After the 255th, 511th and 767th records, not every 255: LFs at
       // 5,099, 10,219 and 15,339 of 15,340 bytes.
-      {"767 lines", Times(Line20, 767),
-       "\rWriting... 33%\rWriting... 66%\rWriting... 99%" + WritingDone, Times(Record20, 767),
+      {"767 lines", Repeat(Line20, 767),
+       Progress(33) + Progress(66) + Progress(99) + WritingDone, Repeat(Record20, 767),
        0},
       // The message continues the progress line; 509,900 / 6,200 is 82.
-      {"line 300 invalid", Times(Line20, 299) + BadLine20 + Times(Line20, 10),
-       "\rWriting... 82%" + Invalid, Times(Record20, 299), 2},
+      {"line 300 invalid", Repeat(Line20, 299) + BadLine20 + Repeat(Line20, 10),
+       Progress(82) + Invalid, Repeat(Record20, 299), 2},
   });
 }
 
@@ -193,7 +155,7 @@ TEST(CorvaneStops, LoadStopsCreateNoIndexAndLeaveAnOldOneAlone) {
   };
   const std::vector<Case> cases = {
       {"zero-byte dictionary", [](const ScratchDirectory& s) { WriteFileBytes(s / "dict", ""); },
-       "File emptydict\r\n"},
+       Empty("dict")},
       {"missing dictionary", [](const ScratchDirectory&) {}, OpenError("dict")},
       {"dictionary is a directory",
        [](const ScratchDirectory& s) { std::filesystem::create_directory(s / "dict"); },
@@ -257,7 +219,7 @@ TEST(CorvaneStops, ExistingIndexIsReplacedEvenWhenALaterLineStops) {
     WriteFileBytes(scratch / "dict.IND", Repeat('\xFF', 100));
     EXPECT_TRUE(Ran(RunCorvane(scratch, {"dict"}), Banner + Loading("dict") + c.AfterLoading,
                     c.Status));
-    EXPECT_TRUE(SameBytes("index", ReadFileBytes(scratch / "dict.IND"), c.Index));
+    EXPECT_TRUE(SameBytes(ReadFileBytes(scratch / "dict.IND"), c.Index, "index"));
   }
 }
 
@@ -266,13 +228,7 @@ TEST(CorvaneStops, ExistingIndexIsReplacedEvenWhenALaterLineStops) {
 
 TEST(CorvaneRealDictionary, EveryRecordMatchesItsLine) {
   const std::string source = "/usr/share/edict/edict";
-  if (!FileExists(source)) {
-    const char* ci = std::getenv("CI");
-    if (ci != nullptr && std::string(ci) == "true") {
-      FAIL() << source << " is missing; CI installs the edict package";
-    }
-    GTEST_SKIP() << source << " is missing (install the edict package to run this test)";
-  }
+  SKIP_UNLESS_INSTALLED(source, "package edict");
   const std::string dictionary = ReadFileBytes(source);
   ScratchDirectory scratch;
   WriteFileBytes(scratch / "edict", dictionary);
@@ -286,6 +242,7 @@ TEST(CorvaneRealDictionary, EveryRecordMatchesItsLine) {
 
   // Walk the lines with plain string searches; locate each one again from
   // the records alone, by the running sum of LineLength + 1.
+  const std::vector<DecodedRecord> records = DecodeRecords(index);
   std::string progress;
   std::size_t start = 0;
   std::size_t offsetFromRecords = 0;
@@ -294,20 +251,17 @@ TEST(CorvaneRealDictionary, EveryRecordMatchesItsLine) {
     const std::string line = dictionary.substr(start, end - start);
     const std::size_t space = line.find(' ');
     const std::size_t bracket = line.find(']');
-    const auto* record = reinterpret_cast<const std::uint8_t*>(index.data() + 4 * k);
-    const std::size_t lineLength = record[2] | (record[3] << 8);
+    const DecodedRecord& record = records[k];
     ASSERT_EQ(offsetFromRecords, start) << "line " << k;
-    ASSERT_EQ(record[0], space + 1) << "SpacePos, line " << k;
-    ASSERT_EQ(record[1], bracket == std::string::npos ? 0 : bracket + 2)
+    ASSERT_EQ(record.SpacePos, space + 1) << "SpacePos, line " << k;
+    ASSERT_EQ(record.BracketEnd, bracket == std::string::npos ? 0 : bracket + 2)
         << "BracketEnd, line " << k;
-    ASSERT_EQ(lineLength, line.size()) << "LineLength, line " << k;
-    if (k % 256 == 254) {
-      progress += "\rWriting... " + std::to_string(100 * end / dictionary.size()) + "%";
-    }
-    offsetFromRecords += lineLength + 1;
+    ASSERT_EQ(record.LineLength, line.size()) << "LineLength, line " << k;
+    if (k % 256 == 254) progress += Progress(100 * end / dictionary.size());
+    offsetFromRecords += record.LineLength + 1;
     start = end + 1;
   }
-  EXPECT_TRUE(SameBytes("stdout", run.Stdout, Banner + Loading("edict") + progress + WritingDone));
+  EXPECT_TRUE(SameBytes(run.Stdout, Banner + Loading("edict") + progress + WritingDone, "stdout"));
 }
 
 }  // namespace

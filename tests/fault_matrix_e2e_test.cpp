@@ -8,13 +8,10 @@
 // ten seconds, so a program that hangs fails the test instead of CI.
 //
 // Cells of the matrix checked in tessmark_e2e_test.cpp and
-// corvane_e2e_test.cpp are not repeated here: tessmark with standard output
-// closed or /dev/full (one argument), tessmark's output /dev/full, a
-// directory as tessmark's input, tessmark's output in a missing directory,
-// tessmark's same-file refusals by name, path, hard and symbolic link and
-// derived name; corvane's dictionary missing or a directory, its index a
-// directory, its index a hard or symbolic link to the dictionary. The
-// permission cases are absent: the tests run as root, which no mode bars.
+// corvane_e2e_test.cpp are not repeated here: tessmark's output /dev/full;
+// corvane's dictionary missing or a directory, its index a directory, its
+// index a hard or symbolic link to the dictionary. The permission cases are
+// absent: the tests run as root, which no mode bars.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -29,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "tests/tool_runner.h"
 
 namespace {
@@ -57,46 +55,18 @@ const std::string StaleBytes = "stale output\r\n";
 
 // --- Console texts ----------------------------------------------------------
 
-const std::string TessmarkBanner =
-    "Tessmark v1.0\n"
-    "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
-    "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
-    "\r\n";
-const std::string TessmarkSuccess = TessmarkBanner + "Converting... done!\r\n";
-
-std::string TessmarkRefuses(const std::string& name) {
-  return TessmarkBanner + "Can not open/creat file: " + name + "\r\n";
-}
-
-const std::string CorvaneBanner = "Corvane Test v0.2\n\r\n";
+using tessmark_text::Refuses;
+const std::string& TessmarkSuccess = tessmark_text::Success;
+const std::string& CorvaneBanner = corvane_text::Banner;
 
 std::string CorvaneRefuses(const std::string& name) {
-  return CorvaneBanner + "Error while opening file or file not found: " + name + "\r\n";
+  return CorvaneBanner + corvane_text::OpenError(name);
 }
 
 // The dictionary was loaded; then the index name was refused.
 std::string CorvaneRefusesIndex(const std::string& dictionary) {
-  return CorvaneBanner + "Loading: [" + dictionary + "] done!\r\n" +
-         "Error while opening file or file not found: " + dictionary + ".IND\r\n";
-}
-
-/// The unhandled-exception report of an EInOutError with `code`. The address
-/// differs between builds, so only its form is checked: 8 upper-case
-/// hexadecimal digits.
-::testing::AssertionResult IsIOReport(const std::string& text, const std::string& module,
-                                      int code) {
-  const std::string head = "Exception EInOutError in module " + module + " at ";
-  const std::string tail = ".\nI/O error " + std::to_string(code) + ".\r\n";
-  bool shaped = text.size() == head.size() + 8 + tail.size() &&
-                text.compare(0, head.size(), head) == 0 &&
-                text.compare(head.size() + 8, tail.size(), tail) == 0;
-  for (std::size_t i = 0; shaped && i < 8; ++i) {
-    char digit = text[head.size() + i];
-    shaped = (digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F');
-  }
-  if (shaped) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "not the report of I/O error " << code << " in "
-                                       << module << ": [" << text << "] (" << Hex(text) << ")";
+  return CorvaneBanner + corvane_text::Loading(dictionary) +
+         corvane_text::OpenError(dictionary + ".IND");
 }
 
 // --- The scratch directory as a whole ---------------------------------------
@@ -206,6 +176,11 @@ void MakeDirectories(const std::string& d) {
   fs::create_directory(d + "/adir");
   fs::create_directory(d + "/outdir");
 }
+// Other names for "in.euc": a hard link and a symbolic link.
+void MakeLinksToInput(const std::string& d) {
+  ASSERT_EQ(link((d + "/in.euc").c_str(), (d + "/hard.sjs").c_str()), 0);
+  MakeLink("in.euc", d + "/soft.sjs");
+}
 // a -> b -> a: no name resolves.
 void MakeLinkLoop(const std::string& d) {
   MakeLink("b", d + "/a");
@@ -216,13 +191,17 @@ const MatrixCase MatrixCases[] = {
     // --- Standard output unusable: the banner fails, the report goes to
     // standard error, and the run stops before any file is opened.
 
-    // Closed: the stream cannot be opened, code 103. The existing output
-    // must not be emptied.
+    // Closed: the stream cannot be opened, code 103. The existing output,
+    // named or derived, must not be emptied.
     {"TessmarkStdoutClosed", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"}, StdoutTarget::Closed,
      "", 103, 1, {}, "out.sjs"},
+    {"TessmarkStdoutClosedOneArgument", Tool::Tessmark, NoSetup, {"in.euc"},
+     StdoutTarget::Closed, "", 103, 1, {}, "in.SJS"},
     // /dev/full: the banner's write fails with "no space", code 112.
     {"TessmarkStdoutFull", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"}, StdoutTarget::DevFull,
      "", 112, 1, {}, "out.sjs"},
+    {"TessmarkStdoutFullOneArgument", Tool::Tessmark, NoSetup, {"in.euc"},
+     StdoutTarget::DevFull, "", 112, 1, {}, "in.SJS"},
     // A pipe nobody reads: SIGPIPE does not kill the program, the write
     // fails with code 109. The banner is over 128 bytes, so the first
     // buffer goes out, and fails, before the files are opened.
@@ -250,37 +229,52 @@ const MatrixCase MatrixCases[] = {
 
     // Output with no reader: refused like any output that cannot be made.
     {"TessmarkOutputFifoWithoutReader", Tool::Tessmark, MakeFifoF, {"in.euc", "f"},
-     StdoutTarget::File, TessmarkRefuses("f"), 0, 2, {}, ""},
+     StdoutTarget::File, Refuses("f"), 0, 2, {}, ""},
     // The index name is a FIFO: refused after loading, the FIFO stays.
     {"CorvaneIndexFifo", Tool::Corvane, [](const std::string& d) { MakeFifo(d + "/x.IND"); },
      {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, ""},
 
     // --- Directories where a file is wanted.
 
+    // The input is a directory.
+    {"TessmarkInputDirectory", Tool::Tessmark, MakeDirectories, {"adir"}, StdoutTarget::File,
+     Refuses("adir"), 0, 2, {}, ""},
     // The output named by the second argument is a directory.
     {"TessmarkOutputDirectory", Tool::Tessmark, MakeDirectories, {"in.euc", "outdir"},
-     StdoutTarget::File, TessmarkRefuses("outdir"), 0, 2, {}, ""},
+     StdoutTarget::File, Refuses("outdir"), 0, 2, {}, ""},
     // The same with a trailing slash.
     {"TessmarkOutputDirectorySlash", Tool::Tessmark, MakeDirectories, {"in.euc", "outdir/"},
-     StdoutTarget::File, TessmarkRefuses("outdir/"), 0, 2, {}, ""},
+     StdoutTarget::File, Refuses("outdir/"), 0, 2, {}, ""},
     // Input "adir/": the derived output "adir/.SJS" would land inside it.
     {"TessmarkInputDirectorySlash", Tool::Tessmark, MakeDirectories, {"adir/"},
-     StdoutTarget::File, TessmarkRefuses("adir/"), 0, 2, {}, ""},
+     StdoutTarget::File, Refuses("adir/"), 0, 2, {}, ""},
     // Dictionary "adir/": the index "adir/.IND" would land inside it.
     {"CorvaneDictionaryDirectorySlash", Tool::Corvane, MakeDirectories, {"adir/"},
      StdoutTarget::File, CorvaneRefuses("adir/"), 0, 2, {}, ""},
 
+    // --- Inputs that do not exist. The message names the input whole.
+
+    {"TessmarkInputMissing", Tool::Tessmark, NoSetup, {"missing.euc"}, StdoutTarget::File,
+     Refuses("missing.euc"), 0, 2, {}, ""},
+    {"TessmarkInputMissingWithOutputName", Tool::Tessmark, NoSetup, {"missing.euc", "out.sjs"},
+     StdoutTarget::File, Refuses("missing.euc"), 0, 2, {}, ""},
+    // A component of 300 bytes, which the system refuses, is shown uncut.
+    {"TessmarkInputNameTooLong", Tool::Tessmark, NoSetup, {std::string(300, 'n')},
+     StdoutTarget::File, Refuses(std::string(300, 'n')), 0, 2, {}, ""},
+
     // --- Path components that are missing or are not directories.
 
+    {"TessmarkOutputInMissingDirectory", Tool::Tessmark, NoSetup, {"in.euc", "missing/out.sjs"},
+     StdoutTarget::File, Refuses("missing/out.sjs"), 0, 2, {}, ""},
     {"TessmarkInputInMissingDirectory", Tool::Tessmark, NoSetup, {"nodir/in.euc"},
-     StdoutTarget::File, TessmarkRefuses("nodir/in.euc"), 0, 2, {}, ""},
+     StdoutTarget::File, Refuses("nodir/in.euc"), 0, 2, {}, ""},
     // A regular file used as a directory: a different system error, the
     // same message.
     {"TessmarkInputBelowAFile", Tool::Tessmark, NoSetup, {"in.euc/x"}, StdoutTarget::File,
-     TessmarkRefuses("in.euc/x"), 0, 2, {}, ""},
+     Refuses("in.euc/x"), 0, 2, {}, ""},
     // The output below the input file itself: the input stays whole.
     {"TessmarkOutputBelowAFile", Tool::Tessmark, NoSetup, {"in.euc", "in.euc/out.sjs"},
-     StdoutTarget::File, TessmarkRefuses("in.euc/out.sjs"), 0, 2, {}, ""},
+     StdoutTarget::File, Refuses("in.euc/out.sjs"), 0, 2, {}, ""},
     // corvane's index sits beside its dictionary, so a missing directory is
     // always the dictionary's.
     {"CorvaneDictionaryInMissingDirectory", Tool::Corvane, NoSetup, {"nodir/x"},
@@ -291,9 +285,9 @@ const MatrixCase MatrixCases[] = {
     // --- Symbolic link loops.
 
     {"TessmarkInputLinkLoop", Tool::Tessmark, MakeLinkLoop, {"a", "out.sjs"}, StdoutTarget::File,
-     TessmarkRefuses("a"), 0, 2, {}, "out.sjs"},
+     Refuses("a"), 0, 2, {}, "out.sjs"},
     {"TessmarkOutputLinkLoop", Tool::Tessmark, MakeLinkLoop, {"in.euc", "a"}, StdoutTarget::File,
-     TessmarkRefuses("a"), 0, 2, {}, ""},
+     Refuses("a"), 0, 2, {}, ""},
     {"CorvaneDictionaryLinkLoop", Tool::Corvane, MakeLinkLoop, {"a"}, StdoutTarget::File,
      CorvaneRefuses("a"), 0, 2, {}, "a.IND"},
     // x.IND -> l -> x.IND: the index cannot be created.
@@ -304,6 +298,22 @@ const MatrixCase MatrixCases[] = {
      },
      {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, ""},
 
+    // --- The output names the input file: refused before the input is
+    // emptied, whatever the name.
+
+    {"TessmarkOutputSameName", Tool::Tessmark, MakeLinksToInput, {"in.euc", "in.euc"},
+     StdoutTarget::File, Refuses("in.euc"), 0, 2, {}, ""},
+    {"TessmarkOutputSameFileByAnotherPath", Tool::Tessmark, MakeLinksToInput,
+     {"in.euc", "./in.euc"}, StdoutTarget::File, Refuses("./in.euc"), 0, 2, {}, ""},
+    {"TessmarkOutputHardLinkToInput", Tool::Tessmark, MakeLinksToInput, {"in.euc", "hard.sjs"},
+     StdoutTarget::File, Refuses("hard.sjs"), 0, 2, {}, ""},
+    {"TessmarkOutputSymbolicLinkToInput", Tool::Tessmark, MakeLinksToInput,
+     {"in.euc", "soft.sjs"}, StdoutTarget::File, Refuses("soft.sjs"), 0, 2, {}, ""},
+    // The input's own name is the derived output name.
+    {"TessmarkDerivedOutputIsTheInput", Tool::Tessmark,
+     [](const std::string& d) { WriteFileBytes(d + "/x.SJS", Text); }, {"x.SJS"},
+     StdoutTarget::File, Refuses("x.SJS"), 0, 2, {}, ""},
+
     // --- The input is a link whose target has the output's name: the
     // derived output would be the input file itself.
 
@@ -313,7 +323,7 @@ const MatrixCase MatrixCases[] = {
        WriteFileBytes(d + "/w.SJS", Text);
        MakeLink("w.SJS", d + "/w");
      },
-     {"w"}, StdoutTarget::File, TessmarkRefuses("w.SJS"), 0, 2, {}, ""},
+     {"w"}, StdoutTarget::File, Refuses("w.SJS"), 0, 2, {}, ""},
     // "d" -> "d.IND", indexed.
     {"CorvaneDictionaryLinksToIndexName", Tool::Corvane,
      [](const std::string& d) {
@@ -343,7 +353,7 @@ TEST_P(FaultMatrix, ExactConsoleStatusAndFiles) {
 
     ASSERT_FALSE(run.TimedOut) << "still running after " << TimeLimit << " s";
     EXPECT_EQ(run.ExitStatus, row.Status);
-    EXPECT_EQ(Hex(run.Stdout), Hex(row.Stdout)) << run.Stdout;
+    EXPECT_TRUE(SameBytes(run.Stdout, row.Stdout, "stdout")) << run.Stdout;
     if (row.ReportCode == 0) {
       EXPECT_EQ(run.Stderr, "");
     } else {
@@ -385,7 +395,7 @@ TEST(FaultMatrixFifo, TessmarkConvertsWhatAWriterSendsUntilItCloses) {
   EXPECT_EQ(run.ExitStatus, 0);
   EXPECT_EQ(run.Stdout, TessmarkSuccess);
   EXPECT_EQ(run.Stderr, "");
-  EXPECT_EQ(Hex(ReadFileBytes(dir / "out.sjs")), Hex(firstConverted + "\x82\xA4\r\nlast\r\n"));
+  EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "out.sjs"), firstConverted + "\x82\xA4\r\nlast\r\n"));
   EXPECT_EQ(fs::symlink_status(dir / "f").type(), fs::file_type::fifo);
 }
 
@@ -400,7 +410,7 @@ TEST(FaultMatrixFifo, TessmarkWritesIntoAFifoThatHasAReader) {
   ASSERT_FALSE(run.TimedOut);
   EXPECT_EQ(run.ExitStatus, 0);
   EXPECT_EQ(run.Stdout, TessmarkSuccess);
-  EXPECT_EQ(Hex(reader.ReadPending()), Hex(Converted));
+  EXPECT_TRUE(SameBytes(reader.ReadPending(), Converted));
   EXPECT_EQ(ReadFileBytes(dir / "in.euc"), Text);
 }
 
@@ -415,7 +425,7 @@ TEST(FaultMatrixFifo, CorvaneLeavesTheBytesOfADictionaryFifo) {
   ToolRun run = ToolProcess(CORVANE_PATH, {"f"}, dir.Path()).Finish(TimeLimit);
   ASSERT_FALSE(run.TimedOut);
   EXPECT_EQ(run.ExitStatus, 2);
-  EXPECT_EQ(run.Stdout, CorvaneBanner + "File emptyf\r\n");
+  EXPECT_EQ(run.Stdout, CorvaneBanner + corvane_text::Empty("f"));
   EXPECT_EQ(writer.ReadPending(), Dictionary);
   EXPECT_FALSE(FileExists(dir / "f.IND"));
 }

@@ -15,33 +15,13 @@
 #include "common/console.h"
 #include "common/exceptions.h"
 #include "common/platform.h"
+#include "tests/test_support.h"
 
 using namespace platform;
 
 namespace {
 
 using namespace std::string_literals;
-
-// Bytes as space-separated hex; long strings are cut, with their length.
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char text[4];
-  for (std::size_t i = 0; i < bytes.size() && i < 160; ++i) {
-    std::snprintf(text, sizeof text, i == 0 ? "%02X" : " %02X",
-                  static_cast<unsigned char>(bytes[i]));
-    out += text;
-  }
-  if (bytes.size() > 160) out += " ... (" + std::to_string(bytes.size()) + " bytes)";
-  return "[" + out + "]";
-}
-
-::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
-  if (got == want) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
-  return ::testing::AssertionFailure() << "first difference at byte " << at << "\n   got "
-                                       << Hex(got) << "\n  want " << Hex(want);
-}
 
 // ---------------------------------------------------------------- splitter
 
@@ -211,8 +191,8 @@ class RuntimeConsole : public PlatformSeam {
 // The system writes so far equal `want`, write by write.
 ::testing::AssertionResult Writes(const std::vector<std::string>& want) {
   std::string got, expected;
-  for (const std::string& w : Fake.writes) got += Hex(w) + "\n";
-  for (const std::string& w : want) expected += Hex(w) + "\n";
+  for (const std::string& w : Fake.writes) got += "[" + Hex(w, 160) + "]\n";
+  for (const std::string& w : want) expected += "[" + Hex(w, 160) + "]\n";
   if (Fake.writes == want) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "system writes:\n" << got << "want:\n" << expected;
 }

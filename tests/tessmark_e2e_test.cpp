@@ -2,30 +2,20 @@
 // with standard output redirected; standard output, the output file and the
 // exit status are compared byte for byte.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "tests/tool_runner.h"
 
 namespace {
 
 const std::string Program = TESSMARK_PATH;
 
-const std::string Banner =
-    "Tessmark v1.0\n"
-    "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
-    "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
-    "\r\n";
-const std::string Success = Banner + "Converting... done!\r\n";
-const std::string Usage = Banner + "USAGE: Tessmark inputfilename.euc outputfilename.sjs\n\r\n";
-
-std::string OpenFailure(const std::string& name) {
-  return Banner + "Can not open/creat file: " + name + "\r\n";
-}
+using namespace tessmark_text;
 
 // Sorted names of the entries of a directory: shows what a run created.
 std::vector<std::string> Entries(const std::string& directory) {
@@ -38,19 +28,6 @@ std::vector<std::string> Entries(const std::string& directory) {
 
 using Names = std::vector<std::string>;
 
-// Checks that `text` is exactly `before`, then the unhandled-exception report
-// of an EInOutError with `code`, then CR LF. The address varies between
-// builds, so only its form is checked: 8 upper-case hexadecimal digits.
-void ExpectIOReport(const std::string& text, const std::string& before, int code) {
-  const std::string head = before + "Exception EInOutError in module tessmark at ";
-  const std::string tail = ".\nI/O error " + std::to_string(code) + ".\r\n";
-  ASSERT_EQ(text.size(), head.size() + 8 + tail.size()) << text;
-  EXPECT_EQ(text.substr(0, head.size()), head);
-  EXPECT_EQ(text.substr(head.size() + 8), tail);
-  for (char digit : text.substr(head.size(), 8))
-    EXPECT_TRUE((digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F')) << text;
-}
-
 // --- Line framing and conversion: input bytes -> output bytes -------------
 
 struct Conversion {
@@ -60,12 +37,6 @@ struct Conversion {
 };
 
 std::string Bytes(const char* text, std::size_t length) { return std::string(text, length); }
-std::string Fill(char byte, std::size_t count) { return std::string(count, byte); }
-std::string Repeat(const std::string& text, int count) {
-  std::string out;
-  while (count-- > 0) out += text;
-  return out;
-}
 
 const Conversion Conversions[] = {
     // Nothing in, nothing out: not even a line end.
@@ -97,26 +68,26 @@ const Conversion Conversions[] = {
     // 0 bytes are ordinary bytes, kept in place, even as a whole last line.
     {"ZeroBytes", Bytes("a\0b\r\n\0", 6), Bytes("a\0b\r\n\0\r\n", 8)},
     // One gathered piece exactly, then one byte more, then two pieces exactly.
-    {"Line255", Fill('x', 255) + "\r\n", Fill('x', 255) + "\r\n"},
-    {"Line256", Fill('x', 256) + "\r\nz", Fill('x', 256) + "\r\nz\r\n"},
-    {"Line510", Fill('x', 510), Fill('x', 510) + "\r\n"},
+    {"Line255", Repeat('x', 255) + "\r\n", Repeat('x', 255) + "\r\n"},
+    {"Line256", Repeat('x', 256) + "\r\nz", Repeat('x', 256) + "\r\nz\r\n"},
+    {"Line510", Repeat('x', 510), Repeat('x', 510) + "\r\n"},
     // A line over several 128-byte blocks and an output over several blocks.
-    {"Line1000", Fill('y', 1000) + "\r\n" + Fill('z', 3), Fill('y', 1000) + "\r\n" + Fill('z', 3) + "\r\n"},
+    {"Line1000", Repeat('y', 1000) + "\r\n" + Repeat('z', 3), Repeat('y', 1000) + "\r\n" + Repeat('z', 3) + "\r\n"},
     // Exactly one block then CR LF in the next one.
-    {"Line128", Fill('x', 128) + "\r\nb", Fill('x', 128) + "\r\nb\r\n"},
+    {"Line128", Repeat('x', 128) + "\r\nb", Repeat('x', 128) + "\r\nb\r\n"},
     // CR as the last byte of a block, LF the first of the next: one line end.
-    {"CrLfAcrossBlocks", Fill('x', 127) + "\r\nb", Fill('x', 127) + "\r\nb\r\n"},
+    {"CrLfAcrossBlocks", Repeat('x', 127) + "\r\nb", Repeat('x', 127) + "\r\nb\r\n"},
     // CR ending a block and a non-LF starting the next: a lone CR.
-    {"CrAcrossBlocks", Fill('x', 127) + "\rb", Fill('x', 127) + "\r\nb\r\n"},
+    {"CrAcrossBlocks", Repeat('x', 127) + "\rb", Repeat('x', 127) + "\r\nb\r\n"},
     // 26 as the first byte of the second block ends the input there.
-    {"EndMarkStartsBlock", Fill('x', 128) + "\x1A" "b", Fill('x', 128) + "\r\n"},
+    {"EndMarkStartsBlock", Repeat('x', 128) + "\x1A" "b", Repeat('x', 128) + "\r\n"},
     // Many short lines: the output is written in blocks plus a remainder.
     {"ManyLines", Repeat("line\r\n", 100), Repeat("line\r\n", 100)},
     // EUC-JP reaches the transcoder: hiragana, kanji, and an unconverted tail.
     {"EucJp", "\xA4\xA2\xA4\xA4 \xB0\xA1\r\n\xA4\r\n",
      "\x82\xA0\x82\xA2 \x88\x9F\r\n\xA4\r\n"},
     // A pair split by a block boundary is still one character of the line.
-    {"EucJpAcrossBlocks", Fill('x', 127) + "\xA4\xA2", Fill('x', 127) + "\x82\xA0\r\n"},
+    {"EucJpAcrossBlocks", Repeat('x', 127) + "\xA4\xA2", Repeat('x', 127) + "\x82\xA0\r\n"},
 };
 
 // Failure messages name the row rather than dumping its bytes.
@@ -135,7 +106,7 @@ TEST_P(TessmarkConversion, WritesExpectedBytes) {
   bool exists = false;
   std::string output = ReadFileBytes(dir / "out.sjs", &exists);
   EXPECT_TRUE(exists);
-  EXPECT_EQ(Hex(output), Hex(row.Output));
+  EXPECT_TRUE(SameBytes(output, row.Output, "output"));
   EXPECT_EQ(ReadFileBytes(dir / "in.euc"), row.Input);
 }
 
@@ -205,7 +176,9 @@ TEST_P(TessmarkNaming, CreatesExactlyTheDerivedName) {
 INSTANTIATE_TEST_SUITE_P(Tessmark, TessmarkNaming, ::testing::ValuesIn(Namings),
                          [](const auto& info) { return std::string(info.param.Label); });
 
-// --- Stops and refusals --------------------------------------------------
+// --- Usage -----------------------------------------------------------------
+// Files that cannot be opened or created, and an unusable standard output,
+// are cases of fault_matrix_e2e_test.cpp.
 
 TEST(Tessmark, NoArgumentPrintsUsageAndCreatesNothing) {
   ScratchDirectory dir;
@@ -213,71 +186,6 @@ TEST(Tessmark, NoArgumentPrintsUsageAndCreatesNothing) {
   EXPECT_EQ(run.ExitStatus, 0);
   EXPECT_EQ(run.Stdout, Usage);
   EXPECT_EQ(Entries(dir.Path()), Names{});
-}
-
-// An input that cannot be opened: the message names it, nothing is created.
-TEST(Tessmark, UnopenableInputStopsWithStatus2) {
-  struct Row {
-    const char* Label;
-    Names Arguments;
-  } rows[] = {
-      {"missing, one argument", {"missing.euc"}},
-      {"missing, two arguments", {"missing.euc", "out.sjs"}},
-      {"a directory", {"adir"}},
-      // A name the system refuses is shown whole, not cut.
-      {"a component of 300 bytes", {Fill('n', 300)}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.Label);
-    ScratchDirectory dir;
-    std::filesystem::create_directory(dir / "adir");
-    ToolRun run = RunTool(Program, row.Arguments, dir.Path());
-    EXPECT_EQ(run.ExitStatus, 2);
-    EXPECT_EQ(run.Stdout, OpenFailure(row.Arguments[0]));
-    EXPECT_EQ(Entries(dir.Path()), Names{"adir"});
-    EXPECT_EQ(Entries(dir / "adir"), Names{});
-  }
-}
-
-TEST(Tessmark, OutputInMissingDirectoryStopsWithStatus2) {
-  ScratchDirectory dir;
-  WriteFileBytes(dir / "in.euc", "abc\r\n");
-  ToolRun run = RunTool(Program, {"in.euc", "missing/out.sjs"}, dir.Path());
-  EXPECT_EQ(run.ExitStatus, 2);
-  EXPECT_EQ(run.Stdout, OpenFailure("missing/out.sjs"));
-  EXPECT_EQ(Entries(dir.Path()), Names{"in.euc"});
-  EXPECT_EQ(ReadFileBytes(dir / "in.euc"), "abc\r\n");
-}
-
-// The output designating the input is refused before the input is emptied.
-TEST(Tessmark, OutputThatIsTheInputIsRefused) {
-  const std::string content = "\xA4\xA2 keep me\r\n";
-  struct Row {
-    const char* Label;
-    std::string Input;
-    Names Arguments;
-    std::string Output;  // the name in the message
-  } rows[] = {
-      {"same name", "in.euc", {"in.euc", "in.euc"}, "in.euc"},
-      {"same file by another path", "in.euc", {"in.euc", "./in.euc"}, "./in.euc"},
-      {"hard link", "in.euc", {"in.euc", "hard.sjs"}, "hard.sjs"},
-      {"symbolic link", "in.euc", {"in.euc", "soft.sjs"}, "soft.sjs"},
-      {"derived name", "x.SJS", {"x.SJS"}, "x.SJS"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.Label);
-    ScratchDirectory dir;
-    WriteFileBytes(dir / row.Input, content);
-    ASSERT_EQ(link((dir / row.Input).c_str(), (dir / "hard.sjs").c_str()), 0);
-    ASSERT_EQ(symlink(row.Input.c_str(), (dir / "soft.sjs").c_str()), 0);
-    Names before = Entries(dir.Path());
-    ToolRun run = RunTool(Program, row.Arguments, dir.Path());
-    EXPECT_EQ(run.ExitStatus, 2);
-    EXPECT_EQ(run.Stdout, OpenFailure(row.Output));
-    EXPECT_EQ(ReadFileBytes(dir / row.Input), content);
-    EXPECT_EQ(Entries(dir.Path()), before);
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "soft.sjs"));
-  }
 }
 
 // --- Files ---------------------------------------------------------------
@@ -295,8 +203,8 @@ TEST(Tessmark, ExistingOutputIsReplaced) {
 // Names over 259 bytes go to the system whole: no shortened name is created.
 TEST(Tessmark, LongNamesAreNotCut) {
   ScratchDirectory dir;
-  const std::string first = Fill('a', 200);
-  const std::string second = Fill('b', 200);
+  const std::string first = Repeat('a', 200);
+  const std::string second = Repeat('b', 200);
   std::filesystem::create_directories(dir / (first + "/" + second));
   const std::string input = first + "/" + second + "/words.euc";
   const std::string output = first + "/" + second + "/words.SJS";
@@ -329,32 +237,9 @@ TEST(Tessmark, FailingOutputWriteTakesTheFatalPath) {
   WriteFileBytes(dir / "in.euc", "abc\r\n");
   ToolRun run = RunTool(Program, {"in.euc", "/dev/full"}, dir.Path());
   EXPECT_EQ(run.ExitStatus, 1);
-  ExpectIOReport(run.Stdout, Banner + "Converting...", 112);
+  EXPECT_TRUE(IsIOReport(run.Stdout, "tessmark", 112, Banner + "Converting..."));
   EXPECT_EQ(run.Stderr, "");
   EXPECT_EQ(ReadFileBytes(dir / "in.euc"), "abc\r\n");
-}
-
-// Standard output that cannot take the banner: the report goes to standard
-// error, and the run stops before any file is touched.
-TEST(Tessmark, UnusableStandardOutputReportsOnStandardError) {
-  struct Row {
-    const char* Label;
-    StdoutTarget Target;
-    int Code;
-  } rows[] = {
-      {"closed", StdoutTarget::Closed, 103},
-      {"/dev/full", StdoutTarget::DevFull, 112},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.Label);
-    ScratchDirectory dir;
-    WriteFileBytes(dir / "in.euc", "abc\r\n");
-    ToolRun run = RunTool(Program, {"in.euc"}, dir.Path(), row.Target);
-    EXPECT_EQ(run.ExitStatus, 1);
-    ExpectIOReport(run.Stderr, "", row.Code);
-    EXPECT_EQ(ReadFileBytes(dir / "in.euc"), "abc\r\n");
-    EXPECT_EQ(Entries(dir.Path()), Names{"in.euc"});
-  }
 }
 
 }  // namespace

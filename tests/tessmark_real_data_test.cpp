@@ -3,117 +3,27 @@
 // are (LF only, so the whole file is one line). Every line of the output is
 // checked against the system's iconv(3), EUC-JP to SHIFT_JIS, or, where the
 // converter by design passes bytes through and the scan no longer follows
-// character boundaries, against a short model of the scan kept below.
+// character boundaries, against the reference model of the scan.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "tests/reference_transcoder.h"
+#include "tests/test_support.h"
 #include "tests/tool_runner.h"
 
 namespace {
 
 const std::string Program = TESSMARK_PATH;
-const std::string Success =
-    "Tessmark v1.0\n"
-    "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
-    "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
-    "\r\n"
-    "Converting... done!\r\n";
+const std::string& Success = tessmark_text::Success;
 
 unsigned char At(const std::string& bytes, std::size_t i) {
   return static_cast<unsigned char>(bytes[i]);
 }
-
-// --- The scan rules, restated as plainly as possible ----------------------
-//
-// A pair (c1, c2) is JIS X 0208 row c1 - 0xA0, cell c2 - 0xA0. The converter
-// replaces a pair only when its cell is listed here; rows 1 and 2 take any
-// c2 from 0xA1 up (0xFF too, as "cell 95"). Anything else is copied, and the
-// scan then moves on by ONE byte, so the next byte may start a pair.
-
-struct CellRange {
-  int Row, First, Last;
-};
-
-const CellRange ConvertedCells[] = {
-    {1, 1, 95},  {2, 1, 95},                             // symbols, every cell
-    {3, 16, 25}, {3, 33, 58},  {3, 65, 90},              // digits, Latin letters
-    {4, 1, 83},  {5, 1, 86},                             // hiragana, katakana
-    {6, 1, 24},  {6, 33, 56},                            // Greek
-    {7, 1, 33},  {7, 49, 81},                            // Cyrillic
-    {8, 1, 32},                                          // box drawing
-    {84, 1, 4},                                          // last kanji row
-};
-
-bool ModelConverts(int row, int cell) {
-  if (row >= 16 && row <= 83) return cell >= 1 && cell <= 94;
-  for (const CellRange& range : ConvertedCells) {
-    if (range.Row == row && cell >= range.First && cell <= range.Last) return true;
-  }
-  return false;
-}
-
-// The usual row/cell to Shift_JIS arithmetic: two rows share a first byte,
-// which jumps from 0x9F to 0xE0 after row 62; odd rows use 0x40..0x9E for
-// the second byte (skipping 0x7F), even rows 0x9F..0xFC.
-std::string ModelLine(const std::string& line) {
-  std::string out = line;
-  std::size_t p = 0;
-  while (p < line.size()) {
-    const int c1 = At(line, p);
-    if (p + 1 < line.size() && c1 >= 0xA1) {
-      const int row = c1 - 0xA0;
-      const int cell = At(line, p + 1) - 0xA0;
-      if (ModelConverts(row, cell)) {
-        const int s1 = (row + 1) / 2 + (row <= 62 ? 0x80 : 0xC0);
-        const int s2 = row % 2 == 1 ? cell + 0x3F + (cell >= 64 ? 1 : 0) : cell + 0x9E;
-        out[p] = static_cast<char>(s1);
-        out[p + 1] = static_cast<char>(s2);
-        p += 2;
-        continue;
-      }
-    }
-    p += 1;
-  }
-  return out;
-}
-
-// --- The system's converter -------------------------------------------------
-
-class Iconv {
- public:
-  Iconv() : handle_(iconv_open("SHIFT_JIS", "EUC-JP")) {}
-  ~Iconv() {
-    if (Usable()) iconv_close(handle_);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  bool Usable() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-
-  /// The whole of `in` converted into `out`; false when iconv refuses any
-  /// of it (an invalid or unmappable sequence, or an incomplete one at the end).
-  bool Convert(const std::string& in, std::string& out) {
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-    out.assign(in.size() * 2 + 8, '\0');
-    char* from = const_cast<char*>(in.data());
-    std::size_t fromLeft = in.size();
-    char* to = out.data();
-    std::size_t toLeft = out.size();
-    if (iconv(handle_, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
-    if (iconv(handle_, nullptr, nullptr, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
-    out.resize(out.size() - toLeft);
-    return true;
-  }
-
- private:
-  iconv_t handle_;
-};
 
 // True when the line holds something that the converter passes through
 // although iconv would convert it: a half-width katakana or JIS X 0212
@@ -121,7 +31,7 @@ class Iconv {
 // a character in rows 9-15 or 85-94 or in row 84 beyond cell 4. Every such
 // byte desynchronises the scan, so the line goes to the model. Empty cells
 // of rows 2-8 and of row 47 need no test here: iconv refuses them
-// (RealDataModel.AgreesWithIconvOnEveryPair checks that).
+// (TranscodeLine.AllTwoBytePairs in transcode_test.cpp checks that).
 bool HoldsPassedThroughBytes(const std::string& line) {
   for (std::size_t p = 0; p < line.size(); ++p) {
     const int c1 = At(line, p);
@@ -191,7 +101,7 @@ Expectation Expect(const std::string& input, Iconv& iconv) {
       const bool iconvTakes = iconv.Convert(text, converted) && converted.size() == text.size();
       piece.ByModel = !iconvTakes || HoldsPassedThroughBytes(text);
       if (piece.ByModel) {
-        expected.Output += ModelLine(text);
+        expected.Output += reference::Transcode(text);
         ++expected.ByModel;
       } else {
         expected.Output += converted;
@@ -253,29 +163,6 @@ std::size_t CountOf(const std::string& bytes, const std::string& what) {
 
 // --- The dictionary files ---------------------------------------------------
 
-bool InCi() {
-  const char* ci = std::getenv("CI");
-  return ci != nullptr && std::string(ci) == "true";
-}
-
-/// The file's bytes; false when the file is absent.
-bool LoadDictionary(const std::string& path, std::string& bytes) {
-  bool exists = false;
-  bytes = ReadFileBytes(path, &exists);
-  return exists;
-}
-
-// Skips (or, in CI, fails) the test when the dictionary is not installed.
-#define LOAD_DICTIONARY_OR_SKIP(path, bytes)                                               \
-  do {                                                                                     \
-    if (!LoadDictionary(path, bytes)) {                                                    \
-      if (InCi()) FAIL() << path << " is missing; CI installs it (packages edict, "        \
-                                    "enamdict, kanjidic)";                                 \
-      GTEST_SKIP() << path << " is not installed (Debian packages edict, enamdict, "       \
-                              "kanjidic); this real-data test needs it";                   \
-    }                                                                                      \
-  } while (false)
-
 struct Dictionary {
   const char* Name;
   const char* Path;
@@ -289,8 +176,8 @@ class TessmarkRealData : public ::testing::TestWithParam<Dictionary> {};
 // converted, followed by CR LF, and nothing else.
 TEST_P(TessmarkRealData, ConvertsEachLineOfTheCrLfVersion) {
   const Dictionary& dictionary = GetParam();
-  std::string original;
-  LOAD_DICTIONARY_OR_SKIP(dictionary.Path, original);
+  SKIP_UNLESS_INSTALLED(dictionary.Path, "packages edict, enamdict, kanjidic");
+  const std::string original = ReadFileBytes(dictionary.Path);
   Iconv iconv;
   ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
 
@@ -326,8 +213,8 @@ TEST_P(TessmarkRealData, ConvertsEachLineOfTheCrLfVersion) {
 // followed by a single CR LF.
 TEST_P(TessmarkRealData, KeepsTheLfOnlyOriginalAsOneLine) {
   const Dictionary& dictionary = GetParam();
-  std::string original;
-  LOAD_DICTIONARY_OR_SKIP(dictionary.Path, original);
+  SKIP_UNLESS_INSTALLED(dictionary.Path, "packages edict, enamdict, kanjidic");
+  const std::string original = ReadFileBytes(dictionary.Path);
   Iconv iconv;
   ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
   ASSERT_EQ(original.find('\r'), std::string::npos) << "the original was expected to hold no CR";
@@ -355,74 +242,5 @@ INSTANTIATE_TEST_SUITE_P(DebianDictionaries, TessmarkRealData,
                                            Dictionary{"enamdict", "/usr/share/edict/enamdict"},
                                            Dictionary{"kanjidic", "/usr/share/edict/kanjidic"}),
                          [](const auto& info) { return std::string(info.param.Name); });
-
-// --- The model itself, checked against independent references ---------------
-
-// The model must follow the scan rules on the cases where the scan leaves
-// character boundaries; these results are worked out by hand from the rules.
-TEST(RealDataModel, FollowsTheScanAcrossPassedThroughBytes) {
-  const struct {
-    std::string In, Out;
-  } cases[] = {
-      {"A\xA4\xA2" "B", "A\x82\xA0" "B"},
-      {"A\xA4", "A\xA4"},
-      {"\xA4\xA4\xA4", "\x82\xA2\xA4"},
-      {"\xA1\xFF", "\x81\x9F"},
-      {"\xA2\xFF", "\x81\xFD"},
-      {"\xA2\xAF", "\x81\xAD"},
-      {"\xA3\xAF\xA3\xFB", "\xA3\xAF\xA3\xFB"},
-      {"\xCF\xD4", "\x98\x73"},
-      {"\xDF\xA1\xE0\xA1\xF3\xFE", "\xE0\x40\xE0\x9F\xEA\x9E"},
-      {"\xF4\xA4\xF4\xA5", "\xEA\xA2\xF4\xA5"},
-      {"\x8E\xB1\xA4\xA2", "\x8E\x89\x43\xA2"},
-      {"\x8F\xB0\xA1", "\x8F\x88\x9F"},
-      {"\xA9\xA1\xA4\xA2", "\xA9\x81\x43\xA2"},
-      {"\xF4\xA5\xA4\xA2", "\xF4\x83\x43\xA2"},
-      {"\x7F\xA1\x80\xA1\xA0\xA1", "\x7F\xA1\x80\xA1\xA0\xA1"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Hex(ModelLine(c.In)), Hex(c.Out)) << Hex(c.In);
-}
-
-// Of the 65,536 byte pairs, exactly 6,963 are converted: the 6,961 cells
-// listed above within 0xA1..0xFE, and 0xA1 0xFF and 0xA2 0xFF.
-TEST(RealDataModel, ConvertsExactly6963Pairs) {
-  int converted = 0;
-  for (int c1 = 0; c1 <= 0xFF; ++c1) {
-    for (int c2 = 0; c2 <= 0xFF; ++c2) {
-      const std::string pair{static_cast<char>(c1), static_cast<char>(c2)};
-      converted += ModelLine(pair) != pair ? 1 : 0;
-    }
-  }
-  EXPECT_EQ(converted, 6963);
-}
-
-// Over all pairs of bytes 0xA1..0xFE: wherever iconv converts a pair, the
-// model converts it to the same two bytes, except row 84 cells 5 and 6,
-// which the converter leaves alone; wherever the model converts a pair that
-// iconv refuses, it is an empty cell of row 2 or of row 47. This is what
-// makes "iconv refused the line" a complete test for empty cells above.
-TEST(RealDataModel, AgreesWithIconvOnEveryPair) {
-  Iconv iconv;
-  ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
-  int refusedByIconv = 0;
-  std::string fromIconv;
-  for (int c1 = 0xA1; c1 <= 0xFE; ++c1) {
-    for (int c2 = 0xA1; c2 <= 0xFE; ++c2) {
-      const std::string pair{static_cast<char>(c1), static_cast<char>(c2)};
-      const std::string fromModel = ModelLine(pair);
-      const bool modelConverts = ModelConverts(c1 - 0xA0, c2 - 0xA0);
-      const bool iconvConverts = iconv.Convert(pair, fromIconv);
-      if (iconvConverts && !(c1 == 0xF4 && (c2 == 0xA5 || c2 == 0xA6))) {
-        EXPECT_EQ(Hex(fromModel), Hex(fromIconv)) << "pair " << Hex(pair);
-      }
-      if (modelConverts && !iconvConverts) {
-        ++refusedByIconv;
-        EXPECT_TRUE(c1 == 0xA2 || (c1 == 0xCF && c2 >= 0xD4)) << "pair " << Hex(pair);
-      }
-    }
-  }
-  // 41 empty cells in row 2, cells 52-94 of row 47.
-  EXPECT_EQ(refusedByIconv, 41 + 43);
-}
 
 }  // namespace

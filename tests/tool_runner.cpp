@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -165,15 +164,4 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 bool FileExists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char text[4];
-  for (unsigned char byte : bytes) {
-    std::snprintf(text, sizeof text, "%02X ", byte);
-    out += text;
-  }
-  if (!out.empty()) out.pop_back();
-  return out;
 }

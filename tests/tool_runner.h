@@ -81,6 +81,3 @@ class ScratchDirectory {
 std::string ReadFileBytes(const std::string& path, bool* exists = nullptr);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
-
-/// Bytes as spaced hexadecimal, for failure messages.
-std::string Hex(const std::string& bytes);
