@@ -1,0 +1,302 @@
+// The POSIX backend through its table of raw system calls: every loop and
+// translation in it (interrupted calls, short transfers, descriptors that
+// would block, new files kept off the standard descriptors, errno values
+// turned into Win32 error numbers) driven by a scripted fake system.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <deque>
+#include <fcntl.h>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "common/platform_posix.h"
+
+namespace {
+
+using platform::posix::SystemCalls;
+
+/// One scripted answer of a fake call: a result, and the errno it sets when
+/// it is negative.
+struct Answer {
+  long Result;
+  int Error = 0;
+};
+
+/// The fake system: what each call will answer, in order (an empty script
+/// means success with the whole count), and what was asked of it.
+struct FakeSystem {
+  std::deque<Answer> Opens, Reads, Writes, Stats, Polls, Fcntls;
+  mode_t FileMode = S_IFREG;
+  std::vector<std::string> Log;
+} Fake;
+
+long Next(std::deque<Answer>& script, long otherwise) {
+  if (script.empty()) return otherwise;
+  Answer answer = script.front();
+  script.pop_front();
+  if (answer.Result < 0) errno = answer.Error;
+  return answer.Result;
+}
+
+int FakeOpen(const char* path, int flags, mode_t) {
+  Fake.Log.push_back(std::string("open ") + path + ((flags & O_NONBLOCK) ? " nonblocking" : ""));
+  return static_cast<int>(Next(Fake.Opens, 7));
+}
+ssize_t FakeRead(int, void*, size_t count) {
+  Fake.Log.push_back("read " + std::to_string(count));
+  return Next(Fake.Reads, static_cast<long>(count));
+}
+ssize_t FakeWrite(int, const void*, size_t count) {
+  Fake.Log.push_back("write " + std::to_string(count));
+  return Next(Fake.Writes, static_cast<long>(count));
+}
+int FakeFstat(int fd, struct stat* info) {
+  Fake.Log.push_back("fstat " + std::to_string(fd));
+  *info = {};
+  info->st_mode = Fake.FileMode;
+  info->st_dev = 3;
+  info->st_ino = 99;
+  return static_cast<int>(Next(Fake.Stats, 0));
+}
+int FakeStat(const char* path, struct stat* info) {
+  Fake.Log.push_back(std::string("stat ") + path);
+  *info = {};
+  info->st_mode = Fake.FileMode;
+  return static_cast<int>(Next(Fake.Stats, 0));
+}
+int FakeClose(int fd) {
+  Fake.Log.push_back("close " + std::to_string(fd));
+  return 0;
+}
+int FakeFcntl(int fd, int command, int argument) {
+  std::string name = command == F_DUPFD_CLOEXEC ? "dup"
+                     : command == F_GETFL       ? "getfl"
+                     : command == F_SETFL       ? "setfl"
+                                                : "fcntl";
+  if (command == F_SETFL) argument &= O_NONBLOCK;  // only the flag under test
+  Fake.Log.push_back(name + " " + std::to_string(fd) + " " + std::to_string(argument));
+  return static_cast<int>(Next(Fake.Fcntls, command == F_DUPFD_CLOEXEC ? 9 : O_NONBLOCK));
+}
+int FakePoll(pollfd* fds, nfds_t, int timeout) {
+  Fake.Log.push_back(std::string("poll ") + ((fds[0].events & POLLIN) ? "in" : "out") + " " +
+                     std::to_string(timeout));
+  return static_cast<int>(Next(Fake.Polls, 1));
+}
+
+class PosixBackend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = SystemCalls;
+    Fake = FakeSystem{};
+    SystemCalls = {FakeOpen, FakeRead, FakeWrite, FakeFstat, FakeStat,
+                   FakeClose, FakeFcntl, FakePoll, saved_.Readlink, saved_.Isatty};
+    platform::SetLastError(0);
+  }
+  void TearDown() override { SystemCalls = saved_; }
+
+  using Log = std::vector<std::string>;
+
+ private:
+  platform::posix::SystemCallTable saved_{};
+};
+
+// ------------------------------------------------------------------ opening
+
+TEST_F(PosixBackend, OpensKeepFilesOffTheStandardDescriptors) {
+  struct Case {
+    const char* what;
+    std::uint32_t access;
+    std::uint32_t disposition;
+    std::deque<Answer> opens;
+    mode_t mode;
+    platform::Handle handle;
+    Log calls;
+  } cases[] = {
+      {"a read waits for a FIFO's writer: no O_NONBLOCK", platform::GenericRead,
+       platform::OpenExisting, {}, S_IFIFO, 7, {"open f", "fstat 7"}},
+      {"a write never waits for a reader, then blocks as usual", platform::GenericWrite,
+       platform::CreateAlways, {}, S_IFREG, 7,
+       {"open f nonblocking", "fstat 7", "getfl 7 0", "setfl 7 0"}},
+      {"an interrupted open is tried again", platform::GenericRead, platform::OpenExisting,
+       {{-1, EINTR}}, S_IFREG, 7, {"open f", "open f", "fstat 7"}},
+      {"a file given descriptor 2 moves above the standard ones", platform::GenericRead,
+       platform::OpenExisting, {{2}}, S_IFREG, 9, {"open f", "dup 2 3", "close 2", "fstat 9"}},
+      {"descriptor 0 too", platform::GenericWrite, platform::CreateAlways, {{0}}, S_IFREG, 9,
+       {"open f nonblocking", "dup 0 3", "close 0", "fstat 9", "getfl 9 0", "setfl 9 0"}},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fake = FakeSystem{};
+    Fake.Opens = c.opens;
+    Fake.FileMode = c.mode;
+    EXPECT_EQ(platform::CreateFileA("f", c.access, platform::FileShareRead, c.disposition),
+              c.handle);
+    EXPECT_EQ(Fake.Log, c.calls);
+  }
+}
+
+TEST_F(PosixBackend, RefusedOpensCloseWhatTheyOpenedAndSayWhy) {
+  struct Case {
+    const char* what;
+    std::uint32_t access;
+    mode_t mode;
+    std::deque<Answer> fcntls;
+    std::uint32_t error;
+  } cases[] = {
+      {"a directory is no file", platform::GenericRead, S_IFDIR, {}, platform::ErrorAccessDenied},
+      {"a FIFO read and written by the process itself would block for ever",
+       platform::GenericRead | platform::GenericWrite, S_IFIFO, {}, platform::ErrorAccessDenied},
+      {"the blocking mode cannot be restored", platform::GenericWrite, S_IFREG, {{-1, EBADF}},
+       platform::ErrorInvalidHandle},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fake = FakeSystem{};
+    Fake.FileMode = c.mode;
+    Fake.Fcntls = c.fcntls;
+    EXPECT_EQ(platform::CreateFileA("f", c.access, 0, platform::OpenExisting),
+              platform::InvalidHandleValue);
+    EXPECT_EQ(platform::GetLastError(), c.error);
+    EXPECT_EQ(Fake.Log.back(), "close 7");
+  }
+  // A descriptor that cannot be moved is closed all the same.
+  Fake = FakeSystem{};
+  Fake.Opens = {{1}};
+  Fake.Fcntls = {{-1, EMFILE}};
+  EXPECT_EQ(platform::CreateFileA("f", platform::GenericRead, 0, platform::OpenExisting),
+            platform::InvalidHandleValue);
+  EXPECT_EQ(platform::GetLastError(), platform::ErrorTooManyOpenFiles);
+  EXPECT_EQ(Fake.Log, (Log{"open f", "dup 1 3", "close 1"}));
+}
+
+// Every errno the backend names becomes its Win32 number; any other one
+// becomes the general failure.
+TEST_F(PosixBackend, TranslatesEveryErrnoOfTheTable) {
+  const struct {
+    int error;
+    std::uint32_t code;
+  } table[] = {
+      {ENOENT, 2},   {ENOTDIR, 3},   {EMFILE, 4},   {ENFILE, 4},        {EACCES, 5},
+      {EPERM, 5},    {EISDIR, 5},    {EBADF, 6},    {ENOMEM, 8},        {EROFS, 19},
+      {EBUSY, 32},   {ETXTBSY, 32},  {EEXIST, 80},  {EINVAL, 87},       {EPIPE, 109},
+      {ENOSPC, 112}, {EDQUOT, 112},  {EFBIG, 223},  {ENAMETOOLONG, 206}, {EIO, 1117},
+      {ELOOP, 1921}, {ENXIO, 31},    {EAGAIN, 31},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.error);
+    EXPECT_EQ(platform::posix::TranslateErrno(row.error), row.code);
+    // And through a real call: the open fails with that errno.
+    Fake = FakeSystem{};
+    Fake.Opens = {{-1, row.error}};
+    if (row.error == EAGAIN) continue;  // an open is never retried on it, nor asked to be
+    EXPECT_EQ(platform::CreateFileA("f", platform::GenericRead, 0, platform::OpenExisting),
+              platform::InvalidHandleValue);
+    EXPECT_EQ(platform::GetLastError(), row.code);
+  }
+}
+
+// ------------------------------------------------------------ transfers
+
+struct TransferCase {
+  const char* what;
+  std::deque<Answer> script;  // the answers of read or write
+  std::deque<Answer> polls;
+  std::uint64_t count;
+  bool succeeds;
+  std::uint64_t done;
+  std::uint32_t error;
+  std::vector<std::string> calls;  // without the "read"/"write" prefix
+};
+
+/// Runs one case against ReadFile or WriteFile and checks the outcome and
+/// every call made.
+void CheckTransfer(const TransferCase& c, bool reading) {
+  SCOPED_TRACE(std::string(reading ? "read: " : "write: ") + c.what);
+  Fake = FakeSystem{};
+  (reading ? Fake.Reads : Fake.Writes) = c.script;
+  Fake.Polls = c.polls;
+  platform::SetLastError(0);
+  char buffer[512] = {};
+  std::uint64_t done = 12345;
+  bool ok = reading ? platform::ReadFile(5, buffer, c.count, &done)
+                    : platform::WriteFile(5, buffer, c.count, &done);
+  EXPECT_EQ(ok, c.succeeds);
+  EXPECT_EQ(done, c.done);
+  if (!c.succeeds) {
+    EXPECT_EQ(platform::GetLastError(), c.error);
+  }
+  std::vector<std::string> expected;
+  for (const std::string& call : c.calls) {
+    expected.push_back(call.rfind("poll", 0) == 0 ? call : (reading ? "read " : "write ") + call);
+  }
+  EXPECT_EQ(Fake.Log, expected);
+}
+
+TEST_F(PosixBackend, OneRequestMovesAllItsBytesOrFails) {
+  const TransferCase both[] = {
+      {"whole at once", {}, {}, 128, true, 128, 0, {"128"}},
+      {"interrupted, then whole", {{-1, EINTR}}, {}, 128, true, 128, 0, {"128", "128"}},
+      {"short, then the rest", {{100}, {20}}, {}, 128, true, 128, 0, {"128", "28", "8"}},
+      {"would block: waits, then goes on", {{-1, EAGAIN}}, {}, 128, true, 128, 0,
+       {"128", "@", "128"}},
+      {"would block, the wait interrupted", {{40}, {-1, EWOULDBLOCK}}, {{-1, EINTR}}, 128, true,
+       128, 0, {"128", "88", "@", "@", "88"}},
+      {"fails part way: the count so far", {{64}, {-1, EIO}}, {}, 128, false, 64, 1117,
+       {"128", "64"}},
+      {"the wait itself fails", {{-1, EAGAIN}}, {{-1, EBADF}}, 128, false, 0, 6, {"128", "@"}},
+      {"nothing asked, nothing done", {}, {}, 0, true, 0, 0, {}},
+  };
+  for (bool reading : {true, false}) {
+    for (TransferCase c : both) {
+      for (std::string& call : c.calls) {
+        if (call == "@") call = reading ? "poll in -1" : "poll out -1";
+      }
+      CheckTransfer(c, reading);
+    }
+  }
+  // Only a read ends early: at the end of the input. A write the system
+  // takes nothing of is a full disk.
+  CheckTransfer({"the end of the input", {{50}, {0}}, {}, 128, true, 50, 0, {"128", "78"}}, true);
+  CheckTransfer({"nothing taken", {{50}, {0}}, {}, 128, false, 50, 112, {"128", "78"}}, false);
+}
+
+// A request beyond what one call may move goes in pieces of at most 1 GiB.
+TEST_F(PosixBackend, LargeRequestsGoInPiecesOfAtMostOneGibibyte) {
+  const std::uint64_t gib = platform::posix::LargestTransfer;
+  std::uint64_t done = 0;
+  // The fake moves nothing: the buffer is never touched.
+  char buffer[1];
+  Fake = FakeSystem{};
+  EXPECT_TRUE(platform::WriteFile(5, buffer, 2 * gib + 3, &done));
+  EXPECT_EQ(done, 2 * gib + 3);
+  EXPECT_EQ(Fake.Log, (Log{"write " + std::to_string(gib), "write " + std::to_string(gib),
+                           "write 3"}));
+}
+
+// Queries that are interrupted are asked again; identities carry what the
+// same-file refusals need.
+TEST_F(PosixBackend, QueriesRetryInterruptionsAndTellCharacterDevices) {
+  Fake.Stats = {{-1, EINTR}};
+  Fake.FileMode = S_IFCHR;
+  platform::FileIdentity identity{};
+  EXPECT_TRUE(platform::QueryFileIdentity("/dev/null", &identity));
+  EXPECT_TRUE(identity.IsCharDevice);
+  EXPECT_EQ(Fake.Log, (Log{"stat /dev/null", "stat /dev/null"}));
+
+  Fake = FakeSystem{};
+  Fake.Stats = {{-1, EINTR}};
+  EXPECT_TRUE(platform::GetFileInformationByHandle(4, &identity));
+  EXPECT_FALSE(identity.IsCharDevice);
+  EXPECT_EQ(identity.Volume, 3u);
+  EXPECT_EQ(identity.Index, 99u);
+  std::int64_t size = -1;
+  Fake.Stats = {{-1, ENOENT}};
+  EXPECT_FALSE(platform::GetFileSizeEx(4, &size));
+  EXPECT_EQ(platform::GetLastError(), platform::ErrorFileNotFound);
+  Fake.FileMode = S_IFIFO;
+  EXPECT_EQ(platform::GetFileType(4), platform::FileTypePipe);
+}
+
+}  // namespace

@@ -1,0 +1,327 @@
+// The programs in the surroundings a shell can give them: standard streams
+// closed, redirected onto the file being made, on a pipe nobody reads or on
+// one set non-blocking; a file-size limit; FIFOs whose other end comes late;
+// memory that runs out during start-up; a program file with an odd name.
+// Each case runs the built program through bash in a scratch directory and
+// checks the console bytes, the exit status and the files left behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "tests/tool_runner.h"
+
+namespace {
+
+constexpr int TimeLimit = 20;
+
+using corvane_text::Loading;
+using corvane_text::OpenError;
+using tessmark_text::Refuses;
+const std::string& TessmarkBanner = tessmark_text::Banner;
+const std::string& CorvaneBanner = corvane_text::Banner;
+
+// tessmark's input line and what it becomes.
+const std::string Text = "\xA4\xA2\xA4\xA4 \xB0\xA1\r\n";
+const std::string Converted = "\x82\xA0\x82\xA2 \x88\x9F\r\n";
+// One dictionary line and its index record.
+const std::string Line = "a b\n";
+const std::string Record("\x02\x00\x03\x00", 4);
+
+/// Runs `script` with bash in `directory`; "$0" is the program.
+ToolRun RunScript(const std::string& program, const std::string& script,
+                  const std::string& directory) {
+  return ToolProcess("/bin/bash", {"-c", script, program}, directory).Finish(TimeLimit);
+}
+
+/// True when `bytes` is whole records of `record` and nothing else.
+::testing::AssertionResult OnlyRecords(const std::string& bytes, const std::string& record) {
+  if (bytes.size() % record.size() == 0 && bytes == Repeat(record, bytes.size() / record.size())) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "not whole records: " << bytes.size() << " bytes, ending "
+                                       << Hex(bytes.substr(bytes.size() < 80 ? 0 : bytes.size() - 80));
+}
+
+/// `text` ends in the report of an exception of `className` with `message`;
+/// the address differs between builds, so only its form is checked.
+::testing::AssertionResult EndsInReport(const std::string& text, const std::string& module,
+                                        const std::string& className,
+                                        const std::string& message) {
+  const std::string head = "Exception " + className + " in module " + module + " at ";
+  const std::string tail = ".\n" + message + "\r\n";
+  std::size_t at = text.rfind(head);
+  bool shaped = at != std::string::npos && text.size() == at + head.size() + 8 + tail.size() &&
+                text.compare(at + head.size() + 8, tail.size(), tail) == 0;
+  for (std::size_t i = 0; shaped && i < 8; ++i) {
+    char digit = text[at + head.size() + i];
+    shaped = (digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F');
+  }
+  if (shaped) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no report of " << className << " (" << message
+                                       << ") at the end of [" << text << "]";
+}
+
+// ---------------------------------------------- closed and redirected streams
+
+// With standard error closed, the index would take descriptor 2; when the
+// pipe reader goes, the report must not be written into it.
+TEST(RuntimeStreams, ClosedStandardErrorNeverReceivesTheIndex) {
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "x", Repeat(Line, 400000));
+  ToolRun run = RunScript(CORVANE_PATH,
+                          "\"$0\" x 2>&- | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}",
+                          dir.Path());
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 1);
+  EXPECT_TRUE(OnlyRecords(ReadFileBytes(dir / "x.IND"), Record));
+}
+
+// The same for tessmark's output: the last console text fails at the end,
+// after the whole output was written.
+TEST(RuntimeStreams, ClosedStandardErrorNeverReceivesTheOutput) {
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "in.euc", Repeat(Text, 400000));
+  ToolRun run = RunScript(TESSMARK_PATH,
+                          "\"$0\" in.euc out.sjs 2>&- | head -c 128 >/dev/null; "
+                          "exit ${PIPESTATUS[0]}",
+                          dir.Path());
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 1);
+  EXPECT_TRUE(OnlyRecords(ReadFileBytes(dir / "out.sjs"), Converted));
+  EXPECT_EQ(ReadFileBytes(dir / "out.sjs").size(), 400000 * Converted.size());
+}
+
+// Standard output or standard error redirected onto the file a program is
+// about to make: refused before anything is created, so the file holds just
+// what the shell sent there.
+TEST(RuntimeStreams, RefusesToMakeTheFileAStandardStreamWritesTo) {
+  struct Case {
+    const char* what;
+    std::string program;
+    std::string script;
+    std::string file;
+    std::string fileAfter;
+    std::string stdoutAfter;
+  } cases[] = {
+      {"corvane, standard output on the index", CORVANE_PATH, "\"$0\" x > x.IND", "x.IND",
+       CorvaneBanner + Loading("x") + OpenError("x.IND"), ""},
+      {"corvane, standard error on the index", CORVANE_PATH, "\"$0\" x 2> x.IND", "x.IND", "",
+       CorvaneBanner + Loading("x") + OpenError("x.IND")},
+      {"tessmark, standard output on the output", TESSMARK_PATH,
+       "\"$0\" in.euc out.sjs > out.sjs", "out.sjs", Refuses("out.sjs"), ""},
+      {"tessmark, standard error on the derived output", TESSMARK_PATH, "\"$0\" in.euc 2>> in.SJS",
+       "in.SJS", "", Refuses("in.SJS")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "x", Line);
+    WriteFileBytes(dir / "in.euc", Text);
+    ToolRun run = RunScript(c.program, c.script, dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 2);
+    EXPECT_EQ(Hex(ReadFileBytes(dir / c.file)), Hex(c.fileAfter));
+    EXPECT_EQ(run.Stdout, c.stdoutAfter);
+    EXPECT_EQ(ReadFileBytes(dir / "x"), Line);
+    EXPECT_EQ(ReadFileBytes(dir / "in.euc"), Text);
+  }
+}
+
+// One FIFO, or one pipe reached through /dev/stdin, as input and output:
+// refused at once instead of waiting for ever. A character device is
+// shared by everyone and may be both.
+TEST(RuntimeStreams, InputAndOutputOnTheSamePipeAreRefused) {
+  struct Case {
+    const char* what;
+    std::string script;
+    int status;
+    std::string console;
+  } cases[] = {
+      {"one FIFO", "mkfifo f && exec \"$0\" f f", 2, Refuses("f")},
+      {"standard input twice", "echo x | \"$0\" /dev/stdin /dev/stdin", 2,
+       Refuses("/dev/stdin")},
+      {"/dev/null twice", "exec \"$0\" /dev/null /dev/null", 0,
+       tessmark_text::Success},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    ToolRun run = RunScript(TESSMARK_PATH, c.script, dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, c.status);
+    EXPECT_EQ(run.Stdout, c.console);
+  }
+}
+
+// ------------------------------------------------------------------ limits
+
+// Past the file-size limit a write fails like any other: a report, status 1.
+TEST(RuntimeLimits, FileSizeLimitGivesAReportNotASilentDeath) {
+  struct Case {
+    const char* what;
+    std::string program;
+    std::string arguments;
+    std::string module;
+  } cases[] = {
+      {"corvane", CORVANE_PATH, "x", "corvane"},
+      {"tessmark", TESSMARK_PATH, "in.euc out.sjs", "tessmark"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "x", Repeat(Line, 2000));
+    WriteFileBytes(dir / "in.euc", Repeat(Text, 2000));
+    // Standard output goes to a pipe, which the limit does not bound.
+    ToolRun run = RunScript(c.program,
+                            "ulimit -f 2; \"$0\" " + c.arguments + " | cat; exit ${PIPESTATUS[0]}",
+                            dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 1);
+    EXPECT_TRUE(EndsInReport(run.Stdout, c.module, "EInOutError", "I/O error 223."));
+    EXPECT_EQ(run.Stderr, "");
+  }
+}
+
+// Text that waits for the end of the program and cannot be written then is
+// a failure, reported on standard error, whatever the status would have been.
+TEST(RuntimeLimits, TheLastFlushIsChecked) {
+  struct Case {
+    const char* what;
+    std::string program;
+    std::string arguments;
+    std::string module;
+  } cases[] = {
+      {"corvane after its work", CORVANE_PATH, "x", "corvane"},
+      {"tessmark after its work", TESSMARK_PATH, "in.euc out.sjs", "tessmark"},
+      {"tessmark after its usage line", TESSMARK_PATH, "", "tessmark"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "x", Line);
+    WriteFileBytes(dir / "in.euc", Text);
+    ToolRun run = RunScript(c.program,
+                            "{ sleep 0.3; \"$0\" " + c.arguments + "; } | true; "
+                            "exit ${PIPESTATUS[0]}",
+                            dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 1);
+    EXPECT_TRUE(EndsInReport(run.Stderr, c.module, "EInOutError", "I/O error 109."));
+    EXPECT_EQ(run.Stderr.find("Exception"), 0u) << "only the report on standard error";
+  }
+}
+
+// A parent may hand over a pipe it set non-blocking; a full pipe then says
+// "would block", and the program waits instead of failing.
+TEST(RuntimeLimits, NonBlockingStandardOutputLosesNothing) {
+  ScratchDirectory reference;
+  ScratchDirectory dir;
+  const std::string dictionary = Repeat(Line, 400000);
+  WriteFileBytes(reference / "x", dictionary);
+  WriteFileBytes(dir / "x", dictionary);
+  ToolRun expected = RunTool(CORVANE_PATH, {"x"}, reference.Path());
+  ASSERT_EQ(expected.ExitStatus, 0);
+  ASSERT_GT(expected.Stdout.size(), 16384u) << "the console text must overfill the pipe";
+
+  ToolRun run = ToolProcess(NONBLOCKING_READER_PATH, {CORVANE_PATH, "x"}, dir.Path())
+                    .Finish(TimeLimit);
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 0) << run.Stdout.substr(run.Stdout.size() - 100);
+  EXPECT_TRUE(run.Stdout == expected.Stdout) << "console text differs";
+  EXPECT_TRUE(ReadFileBytes(dir / "x.IND") == ReadFileBytes(reference / "x.IND"));
+}
+
+// Memory that runs out during start-up ends in the runtime error report on
+// standard error and the runtime error's number; in the main block, in the
+// report of EOutOfMemory, which takes no memory to make.
+TEST(RuntimeLimits, ExhaustedMemoryIsReportedNeverAborted) {
+#if DICT_SANITIZED_TESTS
+  GTEST_SKIP() << "the sanitizers' allocator cannot be replaced by a preloaded one";
+#endif
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "x", Repeat(Line, 40000));
+  const std::string preload = "LD_PRELOAD=" FAILING_MALLOC_PATH " FAIL_MALLOC_ABOVE=65536 ";
+
+  // A long argument makes the command line outgrow the limit.
+  ToolRun startup = RunScript(TESSMARK_PATH,
+                              preload + "exec \"$0\" \"$(head -c 100000 /dev/zero | tr '\\0' a)\"",
+                              dir.Path());
+  ASSERT_FALSE(startup.TimedOut);
+  EXPECT_EQ(startup.ExitStatus, 203);
+  EXPECT_EQ(startup.Stdout, "");
+  EXPECT_EQ(startup.Stderr, "Error: Runtime error 203 at 00000000\n");
+
+  ToolRun loading = RunScript(CORVANE_PATH, preload + "exec \"$0\" x", dir.Path());
+  ASSERT_FALSE(loading.TimedOut);
+  EXPECT_EQ(loading.ExitStatus, 1);
+  EXPECT_EQ(loading.Stdout.rfind(CorvaneBanner, 0), 0u);
+  EXPECT_TRUE(EndsInReport(loading.Stdout, "corvane", "EOutOfMemory", "Out of memory."));
+  EXPECT_FALSE(FileExists(dir / "x.IND"));
+}
+
+// ------------------------------------------------------------------- FIFOs
+
+/// Opens the FIFO for writing (waiting for its reader), writes, closes.
+void FeedFifo(const std::string& path, const std::string& bytes) {
+  int fd = open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+// An input FIFO waits for its writer, however late it comes.
+TEST(RuntimeFifos, InputWaitsForAWriterThatComesLate) {
+  struct Case {
+    const char* what;
+    std::string program;
+    std::vector<std::string> arguments;
+    std::string fed;
+    int status;
+    std::string console;
+  } cases[] = {
+      {"tessmark converts what arrives", TESSMARK_PATH, {"f", "out.sjs"}, Text, 0,
+       tessmark_text::Success},
+      {"corvane finds a FIFO's size 0", CORVANE_PATH, {"f"}, "", 2,
+       CorvaneBanner + corvane_text::Empty("f")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    ASSERT_EQ(mkfifo((dir / "f").c_str(), 0644), 0);
+    ToolProcess tool(c.program, c.arguments, dir.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(tool.HasEnded()) << "did not wait for the writer";
+    FeedFifo(dir / "f", c.fed);
+    ToolRun run = tool.Finish(TimeLimit);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, c.status);
+    EXPECT_EQ(run.Stdout, c.console);
+    if (c.status == 0) {
+      EXPECT_EQ(Hex(ReadFileBytes(dir / "out.sjs")), Hex(Converted));
+    }
+  }
+}
+
+// ---------------------------------------------------------- the module name
+
+// Only '/' separates directories here: a backslash is part of the name.
+TEST(RuntimeModuleName, BackslashIsPartOfTheProgramsName) {
+  ScratchDirectory dir;
+  std::filesystem::copy_file(TESSMARK_PATH, dir / "tess\\mark");
+  WriteFileBytes(dir / "in.euc", Text);
+  ToolRun run = RunScript(dir / "tess\\mark", "exec \"$0\" in.euc out.sjs > /dev/full",
+                          dir.Path());
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 1);
+  EXPECT_TRUE(EndsInReport(run.Stderr, "tess\\mark", "EInOutError", "I/O error 112."));
+}
+
+}  // namespace
