@@ -23,7 +23,7 @@ def fail(message):
     sys.exit(2)
 
 
-def records(index_name):
+def records(dic, index_name):
     """Yield (line number, offset, SpacePos, BracketEnd, LineLength)."""
     with open(index_name, "rb") as f:
         data = f.read()
@@ -31,14 +31,16 @@ def records(index_name):
         fail(f"{index_name}: size {len(data)} is not a multiple of 4")
     offset = 0
     for k, (space, bracket, length) in enumerate(struct.iter_unpack("<BBH", data)):
+        # Each line must end in an LF exactly where its record says: one byte
+        # per record tells a stale index (the dictionary changed since).
+        if offset + length >= len(dic) or dic[offset + length] != 0x0A:
+            fail(f"line {k}: the index does not fit the dictionary (stale index?)")
         yield k, offset, space, bracket, length
         offset += length + 1
 
 
 def entry(dic, k, offset, space, bracket, length):
     """Split one located line into headword, reading and glosses."""
-    if offset + length >= len(dic) or dic[offset + length] != 0x0A:
-        fail(f"line {k}: the index does not fit the dictionary (stale index?)")
     line = dic[offset:offset + length]
     text = lambda b: b.decode("euc_jp", "replace")
     head = text(line[:space - 1])
@@ -60,7 +62,7 @@ def main(argv):
     found = 0
     if len(argv) == 3:
         wanted = int(argv[2])
-        for rec in records(argv[1] + ".IND"):
+        for rec in records(dic, argv[1] + ".IND"):
             if rec[0] == wanted:
                 sys.stdout.write(entry(dic, *rec))
                 return 0
@@ -71,7 +73,7 @@ def main(argv):
         word = word.decode("utf-8").encode("euc_jp")
     except UnicodeError:
         pass  # not UTF-8: taken to be EUC-JP already
-    for k, offset, space, bracket, length in records(argv[1] + ".IND"):
+    for k, offset, space, bracket, length in records(dic, argv[1] + ".IND"):
         # Compare lengths first: only lines whose headword is as long as WORD
         # are touched at all.
         if space - 1 == len(word) and dic[offset:offset + space - 1] == word:
