@@ -55,10 +55,18 @@ def entry(dic, k, offset, space, bracket, length):
 
 
 def main(argv):
-    if len(argv) not in (3, 4) or (len(argv) == 4) != (argv[2] == "-f"):
+    if len(argv) not in (3, 4) or (len(argv) == 4) != (argv[2] == "-f") or \
+            (len(argv) == 3 and not argv[2].isdigit()):
         fail(__doc__.split("\n\n")[1])
-    with open(argv[1], "rb") as f:
-        dic = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if os.path.getsize(argv[1]) else b""
+    try:
+        with open(argv[1], "rb") as f:
+            dic = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if os.path.getsize(argv[1]) else b""
+        return find(dic, argv)
+    except OSError as error:
+        fail(str(error))
+
+
+def find(dic, argv):
     found = 0
     if len(argv) == 3:
         wanted = int(argv[2])

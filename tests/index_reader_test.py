@@ -144,6 +144,7 @@ class SampleDictionary(ReaderTestBase):
         stale = lambda name: os.path.join(self.scratch, name)
         odd = os.path.join(self.scratch, "odd")
         shutil.copy(self.dic.path, odd)
+        shutil.copy(self.dic.path, odd.replace("odd", "no-index"))
         with open(odd + ".IND", "wb") as f:
             f.write(read(self.dic.path + ".IND")[:-1])
         cases = [
@@ -152,6 +153,9 @@ class SampleDictionary(ReaderTestBase):
             (self.dic.path, ["-f", "無い"], 1, ""),
             (self.dic.path, [], 2, "DICT N"),
             (self.dic.path, ["1", "2"], 2, "DICT N"),
+            (self.dic.path, ["one"], 2, "DICT N"),
+            (self.dic.path + ".missing", ["1"], 2, "No such file"),
+            (odd.replace("odd", "no-index"), ["1"], 2, "No such file"),
             (stale("shortened"), ["11"], 2, "does not fit"),
             (stale("swapped"), ["0"], 2, "does not fit"),
             (stale("swapped"), ["-f", "見本"], 2, "does not fit"),
