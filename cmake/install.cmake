@@ -18,9 +18,9 @@ set(DICT_PACKAGE_VERSION 1.0.0)
 set(DICT_PACKAGE_MAINTAINER "Dictionary Tools Developers <dictionary-tools@example.org>")
 set(DICT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${DICT_PACKAGE_NAME})
 
-# Directories made by the install step get the usual mode whatever the umask
-# of whoever builds; a package with group-writable directories is rejected by
-# Debian's tools.
+# Directories made by the install step (and by CPack, which runs it) get the
+# usual mode whatever the umask of whoever builds; Debian's tools object to
+# group-writable directories in a package.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
@@ -108,14 +108,10 @@ from EUC-JP to Shift_JIS line by line and ends every output line with
 CR LF. Manual pages, the bundled examples and an example index reader in
 Python are included.")
 set(CPACK_STRIP_FILES TRUE)
-set(CPACK_PACKAGE_FILE_NAME ${DICT_PACKAGE_NAME})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_NAME ${DICT_PACKAGE_NAME})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${DICT_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Without this, CPack's own directory entries (./usr, ./usr/share, ...) come
-# out with the builder's umask.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)
