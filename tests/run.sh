@@ -22,3 +22,7 @@ DICT_BIG_TESTS= ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
 # A short fuzzing smoke run: a few seconds per target, fixed seed, from the
 # committed seed corpus.
 FUZZ_SECONDS=${FUZZ_SECONDS:-5} bash "$top/fuzz/run.sh" "$top/build-fuzz"
+
+# What a user gets: install rules, the Debian package, the manual pages, the
+# example index reader and the README's commands.
+bash "$top/tests/ship_check.sh"

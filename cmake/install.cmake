@@ -1,0 +1,117 @@
+# Install rules and the Debian package.
+#
+#   cmake --install build --prefix P   puts the programs in P/bin, the manual
+#                                      pages (gzipped) in P/share/man/man1 and
+#                                      the README, the examples, a copyright
+#                                      note and a changelog in
+#                                      P/share/doc/dictionary-tools
+#   cd build && cpack -G DEB           builds dictionary-tools_<version>_<arch>.deb
+#                                      from the same rules
+#
+# Included at the very end of the top-level CMakeLists.txt, after the two
+# program targets exist.
+
+include(GNUInstallDirs)
+
+set(DICT_PACKAGE_NAME dictionary-tools)
+set(DICT_PACKAGE_VERSION 1.0.0)
+set(DICT_PACKAGE_MAINTAINER "Dictionary Tools Developers <dictionary-tools@example.org>")
+set(DICT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${DICT_PACKAGE_NAME})
+
+# Directories made by the install step (and by CPack, which runs it) get the
+# usual mode whatever the umask of whoever builds; Debian's tools object to
+# group-writable directories in a package.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(DICT_READ_FILE OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+install(TARGETS corvane tessmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Manual pages and the changelog are gzipped at build time with -9n: best
+# compression, and no file name or time stamp in the header, so that two
+# builds of the same source give the same bytes.
+set(DICT_GZIPPED)
+function(dict_gzip source output)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND gzip -9n -c ${source} > ${output}
+    DEPENDS ${source}
+    COMMENT "Compressing ${output}"
+    VERBATIM)
+  set(DICT_GZIPPED ${DICT_GZIPPED} ${output} PARENT_SCOPE)
+endfunction()
+
+set(DICT_MAN_OUT ${CMAKE_CURRENT_BINARY_DIR}/man)
+file(MAKE_DIRECTORY ${DICT_MAN_OUT})
+foreach(page corvane.1 tessmark.1)
+  dict_gzip(${CMAKE_CURRENT_SOURCE_DIR}/man/${page} ${DICT_MAN_OUT}/${page}.gz)
+  install(FILES ${DICT_MAN_OUT}/${page}.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 PERMISSIONS ${DICT_READ_FILE})
+endforeach()
+
+# The package is native (no separate Debian revision), so its changelog is
+# changelog.gz, and Debian wants a copyright file beside it. Both are
+# generated here rather than kept as a debian/ directory, since CPack, not
+# dpkg-buildpackage, makes the package.
+set(DICT_DOC_OUT ${CMAKE_CURRENT_BINARY_DIR}/doc)
+file(CONFIGURE OUTPUT ${DICT_DOC_OUT}/changelog CONTENT
+"${DICT_PACKAGE_NAME} (${DICT_PACKAGE_VERSION}) unstable; urgency=medium
+
+  * First packaged release: corvane and tessmark with manual pages, the
+    README, the bundled examples and an example index reader.
+
+ -- ${DICT_PACKAGE_MAINTAINER}  Mon, 07 Dec 2026 12:00:00 +0000
+" @ONLY)
+file(CONFIGURE OUTPUT ${DICT_DOC_OUT}/copyright CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: ${DICT_PACKAGE_NAME}
+Upstream-Contact: ${DICT_PACKAGE_MAINTAINER}
+
+Files: *
+Copyright: 2026 Dictionary Tools Developers
+License: unspecified
+ The source tree carries no licence statement yet; until it does, ask the
+ maintainers before redistributing.
+" @ONLY)
+dict_gzip(${DICT_DOC_OUT}/changelog ${DICT_DOC_OUT}/changelog.gz)
+add_custom_target(dict_compressed_docs ALL DEPENDS ${DICT_GZIPPED})
+
+install(FILES
+    ${CMAKE_CURRENT_SOURCE_DIR}/README.md
+    ${DICT_DOC_OUT}/changelog.gz
+    ${DICT_DOC_OUT}/copyright
+  DESTINATION ${DICT_DOC_DIR} PERMISSIONS ${DICT_READ_FILE})
+# The example inputs and the index reader; the reader is run as
+# "python3 index_reader.py", so it needs no execute bit. examples/run.sh
+# builds from a source checkout and is of no use once installed.
+install(FILES
+    ${CMAKE_CURRENT_SOURCE_DIR}/examples/notes.euc
+    ${CMAKE_CURRENT_SOURCE_DIR}/examples/sample.edict
+    ${CMAKE_CURRENT_SOURCE_DIR}/examples/index_reader.py
+  DESTINATION ${DICT_DOC_DIR}/examples PERMISSIONS ${DICT_READ_FILE})
+
+# The Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${DICT_PACKAGE_NAME})
+set(CPACK_PACKAGE_VERSION ${DICT_PACKAGE_VERSION})
+set(CPACK_PACKAGE_CONTACT ${DICT_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_VENDOR "Dictionary Tools Developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "index builder and EUC-JP to Shift_JIS converter for EDICT files")
+set(CPACK_PACKAGE_DESCRIPTION
+"Two command-line tools for a Japanese-English dictionary kept in the EDICT
+text format. corvane reads a whole dictionary and writes beside it an index
+with one 4-byte record per line (where the headword ends, where the
+bracketed reading ends, how long the line is), so that a dictionary viewer
+can find any line without scanning the text. tessmark converts a text file
+from EUC-JP to Shift_JIS line by line and ends every output line with
+CR LF. Manual pages, the bundled examples and an example index reader in
+Python are included.")
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_NAME ${DICT_PACKAGE_NAME})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${DICT_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION text)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

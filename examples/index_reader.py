@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Read an EDICT dictionary through the index that corvane wrote beside it.
+
+    python3 index_reader.py DICT N          print line N (counted from 0)
+    python3 index_reader.py DICT -f WORD    print every line whose headword is WORD
+
+The index is DICT.IND: one 4-byte record per LF-terminated line, no header.
+Byte 0 is SpacePos (1-based position of the first space; the headword is the
+SpacePos - 1 bytes before it), byte 1 is BracketEnd (1-based position of the
+byte after the first "]", 0 when there is none), bytes 2-3 are LineLength
+(little-endian, LF not counted). Line k starts at the sum of LineLength + 1
+over the records before it. Lines are located through the index alone; the
+dictionary is never scanned for LF bytes. WORD may be typed in the
+terminal's encoding (it is converted to EUC-JP) or given as EUC-JP bytes.
+Exit status: 0 found, 1 not found, 2 bad arguments or an index that does
+not fit the dictionary.
+"""
+import mmap, os, struct, sys
+
+
+def fail(message):
+    print(message, file=sys.stderr)
+    sys.exit(2)
+
+
+def records(dic, index_name):
+    """Yield (line number, offset, SpacePos, BracketEnd, LineLength)."""
+    with open(index_name, "rb") as f:
+        data = f.read()
+    if len(data) % 4:
+        fail(f"{index_name}: size {len(data)} is not a multiple of 4")
+    offset = 0
+    for k, (space, bracket, length) in enumerate(struct.iter_unpack("<BBH", data)):
+        # Each line must end in an LF exactly where its record says: one byte
+        # per record tells a stale index (the dictionary changed since).
+        if offset + length >= len(dic) or dic[offset + length] != 0x0A:
+            fail(f"line {k}: the index does not fit the dictionary (stale index?)")
+        yield k, offset, space, bracket, length
+        offset += length + 1
+
+
+def entry(dic, k, offset, space, bracket, length):
+    """Split one located line into headword, reading and glosses."""
+    line = dic[offset:offset + length]
+    text = lambda b: b.decode("euc_jp", "replace")
+    head = text(line[:space - 1])
+    # A "]" counts as the end of a reading only when "[" follows the space;
+    # otherwise it belongs to the glosses.
+    has_reading = bracket > space and line[space:space + 1] == b"["
+    reading = text(line[space + 1:bracket - 2]) if has_reading else ""
+    rest = line[bracket - 1 if has_reading else space:].rstrip(b"\r").strip()
+    glosses = [text(g) for g in rest.split(b"/") if g.strip()]
+    return f"line {k} at byte {offset}\n  headword: {head}\n  reading:  {reading}\n" + \
+        "".join(f"  gloss:    {g}\n" for g in glosses)
+
+
+def main(argv):
+    if len(argv) not in (3, 4) or (len(argv) == 4) != (argv[2] == "-f") or \
+            (len(argv) == 3 and not argv[2].isdigit()):
+        fail(__doc__.split("\n\n")[1])
+    try:
+        with open(argv[1], "rb") as f:
+            dic = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if os.path.getsize(argv[1]) else b""
+        return find(dic, argv)
+    except OSError as error:
+        fail(str(error))
+
+
+def find(dic, argv):
+    found = 0
+    if len(argv) == 3:
+        wanted = int(argv[2])
+        for rec in records(dic, argv[1] + ".IND"):
+            if rec[0] == wanted:
+                sys.stdout.write(entry(dic, *rec))
+                return 0
+        print(f"no line {wanted} in the index", file=sys.stderr)
+        return 1
+    word = os.fsencode(argv[3])
+    try:
+        word = word.decode("utf-8").encode("euc_jp")
+    except UnicodeError:
+        pass  # not UTF-8: taken to be EUC-JP already
+    for k, offset, space, bracket, length in records(dic, argv[1] + ".IND"):
+        # Compare lengths first: only lines whose headword is as long as WORD
+        # are touched at all.
+        if space - 1 == len(word) and dic[offset:offset + space - 1] == word:
+            sys.stdout.write(entry(dic, k, offset, space, bracket, length))
+            found += 1
+    return 0 if found else 1
+
+
+if __name__ == "__main__":
+    sys.stdout.reconfigure(errors="backslashreplace")
+    sys.exit(main(sys.argv))
