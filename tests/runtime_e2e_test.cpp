@@ -25,7 +25,6 @@ constexpr int TimeLimit = 20;
 using corvane_text::Loading;
 using corvane_text::OpenError;
 using tessmark_text::Refuses;
-const std::string& TessmarkBanner = tessmark_text::Banner;
 const std::string& CorvaneBanner = corvane_text::Banner;
 
 // tessmark's input line and what it becomes.
@@ -164,17 +163,20 @@ TEST(RuntimeStreams, InputAndOutputOnTheSamePipeAreRefused) {
 // ------------------------------------------------------------------ limits
 
 // Past the file-size limit a write fails like any other: a report, status 1.
+/// A run of one of the programs with arguments as the shell would see them.
+struct ToolCase {
+  const char* what;
+  std::string program;
+  std::string arguments;
+  std::string module;
+};
+
 TEST(RuntimeLimits, FileSizeLimitGivesAReportNotASilentDeath) {
-  struct Case {
-    const char* what;
-    std::string program;
-    std::string arguments;
-    std::string module;
-  } cases[] = {
+  const ToolCase cases[] = {
       {"corvane", CORVANE_PATH, "x", "corvane"},
       {"tessmark", TESSMARK_PATH, "in.euc out.sjs", "tessmark"},
   };
-  for (const Case& c : cases) {
+  for (const ToolCase& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDirectory dir;
     WriteFileBytes(dir / "x", Repeat(Line, 2000));
@@ -193,17 +195,12 @@ TEST(RuntimeLimits, FileSizeLimitGivesAReportNotASilentDeath) {
 // Text that waits for the end of the program and cannot be written then is
 // a failure, reported on standard error, whatever the status would have been.
 TEST(RuntimeLimits, TheLastFlushIsChecked) {
-  struct Case {
-    const char* what;
-    std::string program;
-    std::string arguments;
-    std::string module;
-  } cases[] = {
+  const ToolCase cases[] = {
       {"corvane after its work", CORVANE_PATH, "x", "corvane"},
       {"tessmark after its work", TESSMARK_PATH, "in.euc out.sjs", "tessmark"},
       {"tessmark after its usage line", TESSMARK_PATH, "", "tessmark"},
   };
-  for (const Case& c : cases) {
+  for (const ToolCase& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDirectory dir;
     WriteFileBytes(dir / "x", Line);
