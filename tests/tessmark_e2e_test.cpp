@@ -42,7 +42,7 @@ using Names = std::vector<std::string>;
 // of an EInOutError with `code`, then CR LF. The address varies between
 // builds, so only its form is checked: 8 upper-case hexadecimal digits.
 void ExpectIOReport(const std::string& text, const std::string& before, int code) {
-  const std::string head = before + "Exception EInOutError in module tessmark at ";
+  const std::string head = before + "Exception EInOutError in module tessmark" DICT_EXE_SUFFIX " at ";
   const std::string tail = ".\nI/O error " + std::to_string(code) + ".\r\n";
   ASSERT_EQ(text.size(), head.size() + 8 + tail.size()) << text;
   EXPECT_EQ(text.substr(0, head.size()), head);
@@ -184,6 +184,14 @@ class TessmarkNaming : public ::testing::TestWithParam<Naming> {};
 
 TEST_P(TessmarkNaming, CreatesExactlyTheDerivedName) {
   const Naming& row = GetParam();
+#ifdef DICT_TEST_WIN32
+  // Windows reads these names otherwise: "C:" names a drive, '\' a directory,
+  // a final '.' is dropped, and x.sjs and x.SJS are one file (see
+  // win32_e2e_test.cpp).
+  for (const char* label : {"Colon", "Backslash", "TrailingDot", "LowerCaseSjs"}) {
+    if (std::string(row.Label) == label) GTEST_SKIP();
+  }
+#endif
   ScratchDirectory dir;
   if (!row.Directory.empty()) std::filesystem::create_directory(dir / row.Directory);
   const std::string& input = row.Arguments[0].empty() ? row.Arguments[1] : row.Arguments[0];
@@ -249,6 +257,7 @@ TEST(Tessmark, OutputInMissingDirectoryStopsWithStatus2) {
   EXPECT_EQ(ReadFileBytes(dir / "in.euc"), "abc\r\n");
 }
 
+#ifndef DICT_TEST_WIN32  // links are made with POSIX calls; see win32_e2e_test.cpp
 // The output designating the input is refused before the input is emptied.
 TEST(Tessmark, OutputThatIsTheInputIsRefused) {
   const std::string content = "\xA4\xA2 keep me\r\n";
@@ -279,6 +288,7 @@ TEST(Tessmark, OutputThatIsTheInputIsRefused) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "soft.sjs"));
   }
 }
+#endif
 
 // --- Files ---------------------------------------------------------------
 
@@ -294,6 +304,9 @@ TEST(Tessmark, ExistingOutputIsReplaced) {
 
 // Names over 259 bytes go to the system whole: no shortened name is created.
 TEST(Tessmark, LongNamesAreNotCut) {
+#ifdef DICT_TEST_WIN32
+  GTEST_SKIP() << "Windows refuses paths of 260 bytes and more (see win32_e2e_test.cpp)";
+#endif
   ScratchDirectory dir;
   const std::string first = Fill('a', 200);
   const std::string second = Fill('b', 200);
@@ -325,6 +338,9 @@ TEST(Tessmark, PipedStandardOutputGetsTheSameBytes) {
 // A failing output write is a checked failure: the fatal path reports it
 // after the buffered "Converting...", and the partial output stays.
 TEST(Tessmark, FailingOutputWriteTakesTheFatalPath) {
+#ifdef DICT_TEST_WIN32
+  GTEST_SKIP() << "Windows has no /dev/full";
+#endif
   ScratchDirectory dir;
   WriteFileBytes(dir / "in.euc", "abc\r\n");
   ToolRun run = RunTool(Program, {"in.euc", "/dev/full"}, dir.Path());
@@ -347,6 +363,9 @@ TEST(Tessmark, UnusableStandardOutputReportsOnStandardError) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.Label);
+#ifdef DICT_TEST_WIN32
+    if (row.Target == StdoutTarget::DevFull) continue;  // no such device on Windows
+#endif
     ScratchDirectory dir;
     WriteFileBytes(dir / "in.euc", "abc\r\n");
     ToolRun run = RunTool(Program, {"in.euc"}, dir.Path(), row.Target);
