@@ -228,6 +228,17 @@ TEST(Win32StandardOutput, NoHandleReports103OnStandardError) {
   }
 }
 
+// A pipe that no process reads: the banner's buffer fails with the system's
+// error for a closing pipe, 232, reported on standard error.
+TEST(Win32StandardOutput, PipeWithoutReaderReports232) {
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "in.euc", Text);
+  ToolRun run = RunTool(TESSMARK_PATH, {"in.euc"}, dir.Path(), StdoutTarget::BrokenPipe);
+  EXPECT_EQ(run.ExitStatus, 1);
+  EXPECT_TRUE(IsIOReport(run.Stderr, "tessmark.exe", 232));
+  EXPECT_FALSE(FileExists(dir / "in.SJS"));
+}
+
 // NUL is a character device: every group is pushed out, and nothing fails.
 TEST(Win32StandardOutput, NulDeviceTakesEverything) {
   ScratchDirectory dir;
