@@ -149,6 +149,10 @@ std::uint32_t GetLastError();
 /// Sets the number that `GetLastError` returns; for backends and test fakes.
 void SetLastError(std::uint32_t code);
 
+/// True for a byte that ends a directory name in the paths the system
+/// reports, such as the program's own path.
+bool IsPathSeparator(char byte);
+
 /// Prepares the process before anything else runs: takes the argument
 /// vector (the backend derives the command line and module name from it
 /// where the system has no such string) and sets up how signals and the

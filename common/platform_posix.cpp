@@ -411,6 +411,8 @@ std::uint32_t GetLastError() { return LastError; }
 
 void SetLastError(std::uint32_t code) { LastError = code; }
 
+bool IsPathSeparator(char byte) { return byte == '/'; }
+
 void Startup(int argc, char** argv) {
   int marker = 0;
   StackTop = reinterpret_cast<std::uintptr_t>(&marker);

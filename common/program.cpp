@@ -26,7 +26,7 @@ std::size_t ModuleNameLength = 0;
 void ComputeModuleName() {
   std::string path = ArgumentAt(0);
   std::size_t start = path.size();
-  while (start > 0 && path[start - 1] != '/') --start;
+  while (start > 0 && !platform::IsPathSeparator(path[start - 1])) --start;
   ModuleNameLength = path.size() - start;
   if (ModuleNameLength > 63) ModuleNameLength = 63;
   for (std::size_t i = 0; i < ModuleNameLength; ++i) ModuleNameText[i] = path[start + i];

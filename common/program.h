@@ -49,8 +49,8 @@ void AlertBeep();
 std::uint8_t* AllocateMemory(std::uint64_t size);
 void FreeMemory(std::uint8_t* block);
 
-/// The program's file name as reports show it: its path after the last '/',
-/// at most 63 bytes.
+/// The program's file name as reports show it: its path after the last
+/// directory separator ('/'; on Windows '\\' or '/'), at most 63 bytes.
 std::string ModuleName();
 
 /// True when creating `name` would overwrite what must not be overwritten:

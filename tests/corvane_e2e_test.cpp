@@ -192,6 +192,9 @@ TEST(CorvaneStops, IndexNameThatDesignatesTheDictionary) {
   };
   for (const auto& [note, link] : links) {
     SCOPED_TRACE(note);
+#ifdef DICT_TEST_WIN32
+    if (std::string(note) == "symbolic link") continue;  // Wine makes none
+#endif
     ScratchDirectory scratch;
     WriteFileBytes(scratch / "x", WorkedExample);
     link(scratch / "x", scratch / "x.IND");

@@ -36,7 +36,7 @@ TEST_P(FaultReport, FollowsBufferedTextAndEndsWithStatusOne) {
   ToolRun run = RunTool(FAULT_RAISER_PATH, {c.Fault}, scratch.Path());
   EXPECT_EQ(run.ExitStatus, 1);
   std::string pattern = std::string("before the fault Exception ") + c.ClassName +
-                        " in module fault_raiser at [0-9A-F]{8}\\.\n" + c.MessagePattern + "\r\n";
+                        " in module fault_raiser" DICT_EXE_SUFFIX " at [0-9A-F]{8}\\.\n" + c.MessagePattern + "\r\n";
   EXPECT_TRUE(std::regex_match(run.Stdout, std::regex(pattern)))
       << "stdout: " << run.Stdout << "\nexpected: " << pattern;
 }

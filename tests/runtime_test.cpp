@@ -119,6 +119,9 @@ TEST_F(RuntimeArguments, ReadTheCommandLineAndModuleNameThroughTheSeam) {
 // argument whole, quotes dropped, an empty one no argument, and an empty
 // program name never swallowing the first argument.
 TEST(RuntimeArgumentVector, ArgumentsComeBackWhole) {
+#ifdef DICT_TEST_WIN32
+  GTEST_SKIP() << "the Windows build reads the system's own command line";
+#endif
   struct Case {
     std::vector<std::string> argv;
     std::vector<std::string> expected;

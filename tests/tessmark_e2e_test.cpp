@@ -155,6 +155,14 @@ class TessmarkNaming : public ::testing::TestWithParam<Naming> {};
 
 TEST_P(TessmarkNaming, CreatesExactlyTheDerivedName) {
   const Naming& row = GetParam();
+#ifdef DICT_TEST_WIN32
+  // Windows reads these names otherwise: "C:" names a drive, '\' a directory,
+  // a final '.' is dropped, and x.sjs and x.SJS are one file (see
+  // win32_e2e_test.cpp).
+  for (const char* label : {"Colon", "Backslash", "TrailingDot", "LowerCaseSjs"}) {
+    if (std::string(row.Label) == label) GTEST_SKIP();
+  }
+#endif
   ScratchDirectory dir;
   if (!row.Directory.empty()) std::filesystem::create_directory(dir / row.Directory);
   const std::string& input = row.Arguments[0].empty() ? row.Arguments[1] : row.Arguments[0];
@@ -202,6 +210,9 @@ TEST(Tessmark, ExistingOutputIsReplaced) {
 
 // Names over 259 bytes go to the system whole: no shortened name is created.
 TEST(Tessmark, LongNamesAreNotCut) {
+#ifdef DICT_TEST_WIN32
+  GTEST_SKIP() << "Windows refuses paths of 260 bytes and more (see win32_e2e_test.cpp)";
+#endif
   ScratchDirectory dir;
   const std::string first = Repeat('a', 200);
   const std::string second = Repeat('b', 200);
@@ -233,6 +244,9 @@ TEST(Tessmark, PipedStandardOutputGetsTheSameBytes) {
 // A failing output write is a checked failure: the fatal path reports it
 // after the buffered "Converting...", and the partial output stays.
 TEST(Tessmark, FailingOutputWriteTakesTheFatalPath) {
+#ifdef DICT_TEST_WIN32
+  GTEST_SKIP() << "Windows has no /dev/full";
+#endif
   ScratchDirectory dir;
   WriteFileBytes(dir / "in.euc", "abc\r\n");
   ToolRun run = RunTool(Program, {"in.euc", "/dev/full"}, dir.Path());
