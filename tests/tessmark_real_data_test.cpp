@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/reference_transcoder.h"
+#include "tests/iconv_support.h"
 #include "tests/test_support.h"
 #include "tests/tool_runner.h"
 

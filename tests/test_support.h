@@ -6,7 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -167,35 +166,3 @@ inline bool InCi() {
       GTEST_SKIP() << (path) << " is not installed (Debian " packages "); this test needs it"; \
     }                                                                                      \
   } while (false)
-
-// --- The system's converter -------------------------------------------------------
-
-/// iconv(3) from EUC-JP to SHIFT_JIS.
-class Iconv {
- public:
-  Iconv() : handle_(iconv_open("SHIFT_JIS", "EUC-JP")) {}
-  ~Iconv() {
-    if (Usable()) iconv_close(handle_);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  bool Usable() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-
-  /// The whole of `in` converted into `out`; false when iconv refuses any
-  /// of it (an invalid or unmappable sequence, or an incomplete one at the end).
-  bool Convert(const std::string& in, std::string& out) {
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-    out.assign(in.size() * 2 + 8, '\0');
-    char* from = const_cast<char*>(in.data());
-    std::size_t fromLeft = in.size();
-    char* to = out.data();
-    std::size_t toLeft = out.size();
-    if (iconv(handle_, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
-    if (iconv(handle_, nullptr, nullptr, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
-    out.resize(out.size() - toLeft);
-    return true;
-  }
-
- private:
-  iconv_t handle_;
-};

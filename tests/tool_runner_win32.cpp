@@ -232,14 +232,3 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char text[4];
-  for (unsigned char byte : bytes) {
-    std::snprintf(text, sizeof text, "%02X ", byte);
-    out += text;
-  }
-  if (!out.empty()) out.pop_back();
-  return out;
-}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/reference_transcoder.h"
+#include "tests/iconv_support.h"
 #include "tests/test_support.h"
 
 namespace {

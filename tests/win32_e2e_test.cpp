@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "tests/tool_runner.h"
 
 namespace {
