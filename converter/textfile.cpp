@@ -109,26 +109,34 @@ std::size_t ReadLinePiece(TextFile& file, std::uint8_t* window, std::size_t capa
     const bool markLast = file.Buffer[file.End - 1] == static_cast<std::uint8_t>(EndMark);
     const std::size_t available = file.End - file.Position - (markLast ? 1 : 0);
     const void* found = std::memchr(start, CarriageReturn, available);
-    std::size_t run = found == nullptr ? available
-                                       : static_cast<std::size_t>(
-                                             static_cast<const std::uint8_t*>(found) - start);
-    const bool full = run >= capacity - length;
-    if (full) run = capacity - length;
+    const std::size_t run = found == nullptr ? available
+                                             : static_cast<std::size_t>(
+                                                   static_cast<const std::uint8_t*>(found) - start);
+    const std::size_t room = capacity - length;
+    if (run > room) {
+      // The window is full and the byte after it belongs to the line.
+      std::memcpy(window + length, start, room);
+      file.Position += static_cast<std::uint32_t>(room);
+      lineEnded = false;
+      return capacity;
+    }
     std::memcpy(window + length, start, run);
     length += run;
     file.Position += static_cast<std::uint32_t>(run);
-    if (full) {
-      // The window is full: the line goes on unless its end comes next.
+    if (found == nullptr && !markLast) {
+      if (run < room) continue;  // the block is used up inside the line
+      // The window is full just as the block is: the line goes on unless
+      // its end comes next.
       const char next = PeekByte(file);
-      if (next != CarriageReturn && next != EndMark) {
+      if (next == EndMark) return length;
+      if (next != CarriageReturn) {
         lineEnded = false;
         return length;
       }
-    } else if (found == nullptr && !markLast) {
-      continue;  // the block is used up inside the line
     }
-    // Skip the line end: the CR, then an LF right after it. The end mark stays.
-    if (PeekByte(file) == CarriageReturn) {
+    // Skip the line end: the CR, then an LF right after it. The end mark
+    // stays.
+    if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
       ++file.Position;
       if (PeekByte(file) == LineFeed) ++file.Position;
     }

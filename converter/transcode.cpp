@@ -23,30 +23,10 @@ constexpr bool InRange(std::uint8_t value, std::uint8_t lo, std::uint8_t hi) {
   return static_cast<std::uint8_t>(value - lo) <= static_cast<std::uint8_t>(hi - lo);
 }
 
-/// Whether the pair (c1, c2) is converted; see `TranscodePiece` for the
-/// list. The kanji rows, the bulk of real text, are tested first, then the
-/// kana rows.
-bool Accepts(std::uint8_t c1, std::uint8_t c2) {
-  if (InRange(c1, 0xB0, 0xF3)) return InRange(c2, 0xA1, 0xFE);
-  switch (c1) {
-    case 0xA4: return InRange(c2, 0xA1, 0xF3);
-    case 0xA5: return InRange(c2, 0xA1, 0xF6);
-    case 0xA1:
-    case 0xA2: return c2 >= 0xA1;
-    case 0xA3:
-      return InRange(c2, 0xB0, 0xB9) || InRange(c2, 0xC1, 0xDA) || InRange(c2, 0xE1, 0xFA);
-    case 0xA6: return InRange(c2, 0xA1, 0xB8) || InRange(c2, 0xC1, 0xD8);
-    case 0xA7: return InRange(c2, 0xA1, 0xC1) || InRange(c2, 0xD1, 0xF1);
-    case 0xA8: return InRange(c2, 0xA1, 0xC0);
-    case 0xF4: return InRange(c2, 0xA1, 0xA4);
-    default: return false;
-  }
-}
-
 /// Shift_JIS lead byte of an accepted pair. Two JIS rows share a lead byte:
 /// rows 1-62 (0xA1-0xDE) count from 0x81, rows 63-84 jump over the
 /// single-byte kana area and count from 0xE0.
-std::uint8_t LeadOf(std::uint8_t c1) {
+constexpr std::uint8_t LeadOf(std::uint8_t c1) {
   return static_cast<std::uint8_t>(((c1 - 0xA1) >> 1) + (c1 <= 0xDE ? 0x81 : 0xC1));
 }
 
@@ -54,9 +34,64 @@ std::uint8_t LeadOf(std::uint8_t c1) {
 /// (0xA1-0xDF) map to 0x40-0x7E and the cells from 64 up skip 0x7F; an even
 /// row's cells map to 0x9F up. Rows 1 and 2 map the second byte 0xFF onto
 /// 0x9F and 0xFD.
-std::uint8_t TrailOf(std::uint8_t c1, std::uint8_t c2) {
+constexpr std::uint8_t TrailOf(std::uint8_t c1, std::uint8_t c2) {
   if ((c1 & 1) == 0) return static_cast<std::uint8_t>(c2 - 0x02);
   return static_cast<std::uint8_t>(c2 - 0x61 + (c2 > 0xDF ? 1 : 0));
+}
+
+/// What a first byte allows: the second bytes from `Low` to `High` (none
+/// when `Low` > `High`), and the Shift_JIS lead byte. Rows 3, 6 and 7 have
+/// gaps: their entry holds the first range, `Gapped` sends the rest of them
+/// to `GappedRowAccepts`.
+struct FirstByte {
+  std::uint8_t Low;
+  std::uint8_t High;
+  std::uint8_t Lead;
+  bool Gapped;
+};
+
+struct Tables {
+  FirstByte First[256];
+  /// Trail bytes by row parity (c1 & 1) and second byte.
+  std::uint8_t Trail[2][256];
+};
+
+constexpr Tables MakeTables() {
+  Tables tables{};
+  for (int c1 = 0; c1 < 256; ++c1) {
+    FirstByte entry{0xFF, 0x00, 0, false};
+    const auto byte = static_cast<std::uint8_t>(c1);
+    if (c1 >= 0xB0 && c1 <= 0xF3) entry = {0xA1, 0xFE, LeadOf(byte), false};
+    switch (c1) {
+      case 0xA1:
+      case 0xA2: entry = {0xA1, 0xFF, LeadOf(byte), false}; break;
+      case 0xA3: entry = {0xB0, 0xB9, LeadOf(byte), true}; break;
+      case 0xA4: entry = {0xA1, 0xF3, LeadOf(byte), false}; break;
+      case 0xA5: entry = {0xA1, 0xF6, LeadOf(byte), false}; break;
+      case 0xA6: entry = {0xA1, 0xB8, LeadOf(byte), true}; break;
+      case 0xA7: entry = {0xA1, 0xC1, LeadOf(byte), true}; break;
+      case 0xA8: entry = {0xA1, 0xC0, LeadOf(byte), false}; break;
+      case 0xF4: entry = {0xA1, 0xA4, LeadOf(byte), false}; break;
+      default: break;
+    }
+    tables.First[c1] = entry;
+  }
+  for (int c2 = 0; c2 < 256; ++c2) {
+    tables.Trail[0][c2] = TrailOf(0xA2, static_cast<std::uint8_t>(c2));
+    tables.Trail[1][c2] = TrailOf(0xA1, static_cast<std::uint8_t>(c2));
+  }
+  return tables;
+}
+
+constexpr Tables Table = MakeTables();
+
+/// The further ranges of the rows with gaps, beyond the one in the table.
+bool GappedRowAccepts(std::uint8_t c1, std::uint8_t c2) {
+  switch (c1) {
+    case 0xA3: return InRange(c2, 0xC1, 0xDA) || InRange(c2, 0xE1, 0xFA);
+    case 0xA6: return InRange(c2, 0xC1, 0xD8);
+    default: return InRange(c2, 0xD1, 0xF1);  // 0xA7
+  }
 }
 
 }  // namespace
@@ -82,6 +117,11 @@ std::size_t TranscodePiece(const std::uint8_t* source, std::size_t length,
         }
         p += 8;
       }
+      // Fewer than 8 bytes are left, or the next byte has its top bit set.
+      while (p < length && source[p] < 0x80) {
+        destination[p] = source[p];
+        ++p;
+      }
       continue;
     }
     if (p + 1 == length) {
@@ -91,9 +131,10 @@ std::size_t TranscodePiece(const std::uint8_t* source, std::size_t length,
       return length;
     }
     const std::uint8_t c2 = source[p + 1];
-    if (Accepts(c1, c2)) {
-      destination[p] = LeadOf(c1);
-      destination[p + 1] = TrailOf(c1, c2);
+    const FirstByte& first = Table.First[c1];
+    if ((c2 >= first.Low && c2 <= first.High) || (first.Gapped && GappedRowAccepts(c1, c2))) {
+      destination[p] = first.Lead;
+      destination[p + 1] = Table.Trail[c1 & 1][c2];
       p += 2;
     } else {
       // No resynchronisation: the next byte may itself start a pair.

@@ -262,7 +262,7 @@ TEST_F(LineReaderTest, ConvertLinesMatchesTheModelThroughEveryWindow) {
       TextFile out;
       OpenTextInput(in, "in");
       CreateTextOutput(out, "out");
-      std::vector<std::uint8_t> window(capacity);
+      std::vector<std::uint8_t> window(capacity + 2);
       ConvertLines(in, out, window.data(), capacity);
       CloseText(out);
       CloseText(in);
@@ -294,7 +294,7 @@ TEST_F(LineReaderTest, LongLineOfPairsSplitAcrossEveryWindow) {
     TextFile out;
     OpenTextInput(in, "in");
     CreateTextOutput(out, "out");
-    std::vector<std::uint8_t> window(capacity);
+    std::vector<std::uint8_t> window(capacity + 2);
     ConvertLines(in, out, window.data(), capacity);
     CloseText(out);
     ASSERT_EQ(TakeIOResult(), 0);
