@@ -8,8 +8,7 @@
 
 #include "converter/textfile.h"
 
-/// The window tessmark reads lines into (it holds 2 bytes more, for the
-/// line end).
+/// The window tessmark reads lines into.
 inline constexpr std::size_t LineWindowSize = 64 * 1024;
 
 /// Until the end of `input`: reads a line, converts it (`TranscodePiece`),
@@ -21,7 +20,5 @@ inline constexpr std::size_t LineWindowSize = 64 * 1024;
 /// reading it with `ReadLine`. A longer line goes through the window a piece
 /// at a time: each piece is converted and written before the next is read;
 /// a first byte whose pair is undecided at the end of a piece is kept back
-/// and put before the next one. `capacity` must be at least 2, and `window`
-/// must hold `capacity` + 2 bytes: a line's CR LF is put after its last
-/// bytes there, so that they are written together.
+/// and put before the next one. `capacity` must be at least 2.
 void ConvertLines(TextFile& input, TextFile& output, std::uint8_t* window, std::size_t capacity);

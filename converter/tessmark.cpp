@@ -22,7 +22,7 @@ std::string OutputName;
 TextFile InputFile;
 TextFile OutputFile;
 /// Where each line, or each piece of a long one, is read and converted.
-std::uint8_t LineWindow[LineWindowSize + 2];
+std::uint8_t LineWindow[LineWindowSize];
 
 /// Prints the open-failure message for a name and stops.
 [[noreturn]] void StopOnName(const std::string& name) {

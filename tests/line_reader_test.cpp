@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/console.h"
+#include "common/exceptions.h"
 #include "common/platform.h"
 #include "converter/line_copy.h"
 #include "converter/textfile.h"
@@ -34,6 +35,10 @@ struct FakeFiles {
   std::size_t Offset = 0;
   std::string Output;
   std::vector<std::string> Requests;
+  /// The output is a character device: each line is pushed out.
+  bool CharDevice = false;
+  /// Writes that succeed before every later one fails with 112; -1: none fails.
+  int WritesLeft = -1;
 } Fake;
 
 Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint32_t) {
@@ -53,13 +58,20 @@ bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_
 
 bool FakeWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
   EXPECT_EQ(handle, OutputHandle);
+  Fake.Requests.push_back("W" + std::to_string(count));
+  if (Fake.WritesLeft == 0) {
+    platform::SetLastError(platform::ErrorDiskFull);
+    return false;
+  }
+  if (Fake.WritesLeft > 0) --Fake.WritesLeft;
   Fake.Output.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
   *done = count;
-  Fake.Requests.push_back("W" + std::to_string(count));
   return true;
 }
 
-std::uint32_t FakeGetFileType(Handle) { return platform::FileTypeDisk; }
+std::uint32_t FakeGetFileType(Handle) {
+  return Fake.CharDevice ? platform::FileTypeChar : platform::FileTypeDisk;
+}
 bool FakeCloseHandle(Handle) { return true; }
 
 /// Installs the fake files for one test and restores the table after it.
@@ -76,9 +88,11 @@ class LineReaderTest : public ::testing::Test {
   }
   void TearDown() override { platform::Calls = saved_; }
 
-  static void Serve(const std::string& input) {
+  static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1) {
     Fake = FakeFiles{};
     Fake.Input = input;
+    Fake.CharDevice = charDevice;
+    Fake.WritesLeft = writesLeft;
   }
 
  private:
@@ -93,6 +107,9 @@ struct ModelRun {
   std::vector<std::string> Lines;
   std::string Output;
   std::vector<std::string> Requests;
+  /// A write in the line loop failed: the loop ended after that line's
+  /// line end.
+  bool Failed = false;
 };
 
 /// Reads through 128-byte blocks, fetching one only when a byte is needed;
@@ -102,7 +119,8 @@ struct ModelRun {
 /// checks against the plain model), so that what differs here can only be
 /// the reading, the pieces and the requests; it is written with CR LF
 /// through a 128-byte buffer that goes out when full and at the end.
-ModelRun ModelConversion(const std::string& input) {
+ModelRun ModelConversion(const std::string& input, bool charDevice = false,
+                         int writesLeft = -1) {
   ModelRun run;
   std::string block;
   std::size_t position = 0;
@@ -118,15 +136,25 @@ ModelRun ModelConversion(const std::string& input) {
     }
     return block[position];
   };
+  // A failed write drops what the buffer held and the rest of that text.
   std::string buffer;
+  auto drain = [&]() {
+    if (buffer.empty()) return true;
+    run.Requests.push_back("W" + std::to_string(buffer.size()));
+    if (writesLeft == 0) {
+      buffer.clear();
+      run.Failed = true;
+      return false;
+    }
+    if (writesLeft > 0) --writesLeft;
+    run.Output += buffer;
+    buffer.clear();
+    return true;
+  };
   auto write = [&](const std::string& text) {
     for (char byte : text) {
       buffer += byte;
-      if (buffer.size() == 128) {
-        run.Requests.push_back("W128");
-        run.Output += buffer;
-        buffer.clear();
-      }
+      if (buffer.size() == 128 && !drain()) return;
     }
   };
   while (peek() != '\x1A') {
@@ -139,11 +167,12 @@ ModelRun ModelConversion(const std::string& input) {
     run.Lines.push_back(line);
     write(TranscodeLine(line));
     write("\r\n");
+    if (charDevice) drain();
+    if (run.Failed) return run;
   }
-  if (!buffer.empty()) {
-    run.Requests.push_back("W" + std::to_string(buffer.size()));
-    run.Output += buffer;
-  }
+  // The close sends what is left; a failure there is no failure of the loop.
+  drain();
+  run.Failed = false;
   return run;
 }
 
@@ -262,7 +291,7 @@ TEST_F(LineReaderTest, ConvertLinesMatchesTheModelThroughEveryWindow) {
       TextFile out;
       OpenTextInput(in, "in");
       CreateTextOutput(out, "out");
-      std::vector<std::uint8_t> window(capacity + 2);
+      std::vector<std::uint8_t> window(capacity);
       ConvertLines(in, out, window.data(), capacity);
       CloseText(out);
       CloseText(in);
@@ -294,11 +323,50 @@ TEST_F(LineReaderTest, LongLineOfPairsSplitAcrossEveryWindow) {
     TextFile out;
     OpenTextInput(in, "in");
     CreateTextOutput(out, "out");
-    std::vector<std::uint8_t> window(capacity + 2);
+    std::vector<std::uint8_t> window(capacity);
     ConvertLines(in, out, window.data(), capacity);
     CloseText(out);
     ASSERT_EQ(TakeIOResult(), 0);
     EXPECT_TRUE(Fake.Output == model.Output);
+  }
+}
+
+TEST_F(LineReaderTest, FailedWritesOnDisksAndDevicesMakeTheSameRequests) {
+  // Lines around the buffer size end the buffer on every byte of a line,
+  // of a pair and of the line end; a write fails after 0 to 20 good ones.
+  // The loop stops after the line end of the line whose write failed, with
+  // exactly the requests of writing the line and then its line end.
+  std::string input;
+  for (std::size_t length = 120; length <= 135; ++length) {
+    std::string line = "a";
+    while (line.size() < length) line += (line.size() % 5 == 0) ? "b" : "\xA4\xA2";
+    input += line + "\r\n";
+  }
+  for (bool charDevice : {false, true}) {
+    for (int writesLeft = 0; writesLeft <= 20; ++writesLeft) {
+      const ModelRun model = ModelConversion(input, charDevice, writesLeft);
+      if (!model.Failed) continue;  // the failing write would be the close's
+      for (std::size_t capacity : {std::size_t{255}, LineWindowSize}) {
+        SCOPED_TRACE(std::string(charDevice ? "device" : "disk") + ", writes before the failure " +
+                     std::to_string(writesLeft) + ", window " + std::to_string(capacity));
+        Serve(input, charDevice, writesLeft);
+        TextFile in;
+        TextFile out;
+        OpenTextInput(in, "in");
+        CreateTextOutput(out, "out");
+        std::vector<std::uint8_t> window(capacity);
+        bool raised = false;
+        try {
+          ConvertLines(in, out, window.data(), capacity);
+        } catch (const EInOutError& error) {
+          raised = true;
+          EXPECT_EQ(error.ErrorCode, 112);
+        }
+        EXPECT_TRUE(raised);
+        EXPECT_EQ(Fake.Requests, model.Requests);
+        EXPECT_TRUE(Fake.Output == model.Output);
+      }
+    }
   }
 }
 
