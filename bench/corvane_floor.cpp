@@ -47,8 +47,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   platform::CloseHandle(input);
-  platform::Handle index = platform::CreateFileA(argv[2], platform::GenericRead | platform::GenericWrite,
-                                                 platform::FileShareRead, platform::CreateAlways);
+  platform::Handle index =
+      platform::CreateFileA(argv[2], platform::GenericRead | platform::GenericWrite,
+                            platform::FileShareRead, platform::CreateAlways);
   if (index == platform::InvalidHandleValue) return 1;
   const std::uint8_t* start = dictionary.data();
   const std::uint8_t* const end = start + dictionary.size();

@@ -11,6 +11,7 @@
 //  - a piece that does not end the line reports its length, or its length
 //    less one when its last byte may start a pair (IsLeadByte);
 //  - the pieces, joined, give the bytes of converting the line whole.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -38,12 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string whole = TranscodeLine(std::string(reinterpret_cast<const char*>(line), length));
 
   std::vector<std::uint8_t> out(length + 1);
-  Check(TranscodePiece(line, length, out.data(), true) == length, "a whole line is converted whole");
+  Check(TranscodePiece(line, length, out.data(), true) == length,
+        "a whole line is converted whole");
   Check(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)) == whole,
         "converting into a destination gives TranscodeLine's bytes");
   std::vector<std::uint8_t> inPlace(line, line + length);
   TranscodePiece(inPlace.data(), length, inPlace.data(), true);
-  Check(std::string(inPlace.begin(), inPlace.end()) == whole, "converting in place gives the same bytes");
+  Check(std::string(inPlace.begin(), inPlace.end()) == whole,
+        "converting in place gives the same bytes");
 
   // Pieces of the sizes drawn, each after the byte kept back, in place.
   std::string joined;

@@ -60,7 +60,8 @@ bool ScanLine(const std::uint8_t* line, std::uint64_t length, std::uint8_t& spac
   // a byte too.
   const void* bracket = std::memchr(line, CloseBracket, length);
   if (bracket != nullptr) {
-    const auto position = static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(bracket) - line) + 1;
+    const auto position =
+        static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(bracket) - line) + 1;
     if (position + 1 > LargestPosition) return false;
     bracketEnd = static_cast<std::uint8_t>(position + 1);
   }

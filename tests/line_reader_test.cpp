@@ -314,7 +314,8 @@ TEST_F(LineReaderTest, LongLineOfPairsSplitAcrossEveryWindow) {
   // A pair cut by every window boundary: a first byte at the end of a piece
   // is carried into the next piece, never converted alone.
   std::string line = "z";
-  for (int k = 0; k < 700; ++k) line += (k % 3 == 0) ? "\xA4\xA2" : (k % 3 == 1 ? "\xB0\xA1" : "\xA9");
+  const char* const pieces[] = {"\xA4\xA2", "\xB0\xA1", "\xA9"};
+  for (int k = 0; k < 700; ++k) line += pieces[k % 3];
   const ModelRun model = ModelConversion(line + "\r\n" + line);
   for (std::size_t capacity : Windows) {
     SCOPED_TRACE("window " + std::to_string(capacity));

@@ -97,7 +97,8 @@ std::string InPieces(const std::string& line, const std::vector<std::size_t>& cu
     EXPECT_EQ(converted.substr(piece.size()), std::string(16, '\x5A'))
         << "wrote past the piece [" << Hex(piece) << "]";
     if (done < piece.size()) {
-      EXPECT_TRUE(IsLeadByte(static_cast<std::uint8_t>(piece[done]))) << "kept back a non-lead byte";
+      EXPECT_TRUE(IsLeadByte(static_cast<std::uint8_t>(piece[done])))
+          << "kept back a non-lead byte";
     }
     out += converted.substr(0, done);
     carried = piece.substr(done);
@@ -120,7 +121,10 @@ std::string RandomLine(std::mt19937& random, std::size_t length) {
     switch (random() % 4) {
       case 0: line.append(random() % 20, static_cast<char>('a' + random() % 26)); break;
       case 1: line += static_cast<char>(Specials[random() % sizeof Specials]); break;
-      case 2: line += static_cast<char>(0xB0 + random() % 0x44); line += static_cast<char>(0xA1 + random() % 0x5E); break;
+      case 2:
+        line += static_cast<char>(0xB0 + random() % 0x44);
+        line += static_cast<char>(0xA1 + random() % 0x5E);
+        break;
       default: line += static_cast<char>(random() % 256); break;
     }
   }
@@ -205,7 +209,9 @@ TEST(TranscodePiece, RandomLinesWholeInPlaceAndInPiecesOfEverySize) {
     // Pieces of each size from 1 to 300, starting at a random offset.
     for (std::size_t size = 1; size <= 300; ++size) {
       std::vector<std::size_t> cuts;
-      for (std::size_t cut = random() % size + 1; cut < line.size(); cut += size) cuts.push_back(cut);
+      for (std::size_t cut = random() % size + 1; cut < line.size(); cut += size) {
+        cuts.push_back(cut);
+      }
       ASSERT_EQ(InPieces(line, cuts), want) << "pieces of " << size << ": " << Hex(line);
     }
     // Random cut points, some of them next to each other.
