@@ -36,7 +36,8 @@ std::string ReadLine(TextFile& file);
 /// fetched only when a byte is needed, in the order `ReadLine` fetches them:
 /// when the window fills, the byte after it is still looked at, so that a
 /// line of exactly `capacity` bytes comes whole with `lineEnded` set.
-/// Allocates nothing. Fails like `ReadLine`, with `lineEnded` set.
+/// `capacity` must be at least 1. Allocates nothing. Fails like `ReadLine`,
+/// with `lineEnded` set.
 std::size_t ReadLinePiece(TextFile& file, std::uint8_t* window, std::size_t capacity,
                           bool& lineEnded);
 

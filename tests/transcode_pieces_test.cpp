@@ -112,7 +112,7 @@ std::string InPieces(const std::string& line, const std::vector<std::size_t>& cu
 /// bytes of every row, second bytes around the cell limits, the bytes
 /// 0x7F-0xA0 and 0xFF.
 std::string RandomLine(std::mt19937& random, std::size_t length) {
-  static const std::uint8_t Specials[] = {0x00, 0x0A, 0x1A, 0x20, 0x7E, 0x7F, 0x80, 0x8E, 0x8F,
+  static const std::uint8_t Notable[] = {0x00, 0x0A, 0x1A, 0x20, 0x7E, 0x7F, 0x80, 0x8E, 0x8F,
                                           0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8,
                                           0xA9, 0xAF, 0xB0, 0xCF, 0xDE, 0xDF, 0xE0, 0xF3, 0xF4,
                                           0xF5, 0xFE, 0xFF};
@@ -120,7 +120,7 @@ std::string RandomLine(std::mt19937& random, std::size_t length) {
   while (line.size() < length) {
     switch (random() % 4) {
       case 0: line.append(random() % 20, static_cast<char>('a' + random() % 26)); break;
-      case 1: line += static_cast<char>(Specials[random() % sizeof Specials]); break;
+      case 1: line += static_cast<char>(Notable[random() % sizeof Notable]); break;
       case 2:
         line += static_cast<char>(0xB0 + random() % 0x44);
         line += static_cast<char>(0xA1 + random() % 0x5E);
