@@ -1,10 +1,16 @@
-// TranscodeLine throughput on a dictionary-like line, on a long line of
-// kanji and on a long line of ASCII.
+// Transcoder throughput: TranscodeLine (which returns a new string) and
+// TranscodePiece (into a fixed destination, as tessmark uses it) on a
+// dictionary-like line, on the shared sample lines one at a time, and on
+// 64 KiB pieces of kanji and of ASCII.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include "bench/sample_lines.h"
 #include "converter/transcode.h"
 
 namespace {
@@ -67,8 +73,51 @@ void BM_TranscodeAscii64K(benchmark::State& state) {
   RunTranscode(state, line);
 }
 
+/// TranscodePiece over `line` into a destination of its own, whole lines.
+void RunPiece(benchmark::State& state, const std::string& line) {
+  std::vector<std::uint8_t> out(line.size());
+  const auto* in = reinterpret_cast<const std::uint8_t*>(line.data());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(TranscodePiece(in, line.size(), out.data(), true));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(line.size()));
+}
+
+void BM_TranscodePieceTypicalLine(benchmark::State& state) { RunPiece(state, TypicalLine); }
+
+/// The sample lines, each converted on its own, as tessmark converts a
+/// dictionary.
+void BM_TranscodePieceSampleLines(benchmark::State& state) {
+  std::vector<std::string> lines;
+  std::size_t bytes = 0;
+  for (const char* line : bench::SampleLines) {
+    lines.emplace_back(line);
+    bytes += lines.back().size();
+  }
+  std::uint8_t out[512];
+  for (auto _ : state) {
+    for (const std::string& line : lines) {
+      benchmark::DoNotOptimize(TranscodePiece(reinterpret_cast<const std::uint8_t*>(line.data()),
+                                              line.size(), out, true));
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(bytes));
+}
+
+void BM_TranscodePieceKanji64K(benchmark::State& state) { RunPiece(state, KanjiLine()); }
+
+void BM_TranscodePieceAscii64K(benchmark::State& state) { RunPiece(state, AsciiLine()); }
+
 }  // namespace
 
+BENCHMARK(BM_TranscodePieceTypicalLine);
+BENCHMARK(BM_TranscodePieceSampleLines);
+BENCHMARK(BM_TranscodePieceKanji64K);
+BENCHMARK(BM_TranscodePieceAscii64K);
 BENCHMARK(BM_TranscodeTypicalLine);
 BENCHMARK(BM_TranscodeKanji64K);
 BENCHMARK(BM_TranscodeAscii64K);

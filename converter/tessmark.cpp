@@ -5,8 +5,8 @@
 #include "common/arguments.h"
 #include "common/console.h"
 #include "common/program.h"
+#include "converter/line_copy.h"
 #include "converter/textfile.h"
-#include "converter/transcode.h"
 
 namespace {
 
@@ -21,6 +21,8 @@ std::string InputName;
 std::string OutputName;
 TextFile InputFile;
 TextFile OutputFile;
+/// Where each line, or each piece of a long one, is read and converted.
+std::uint8_t LineWindow[LineWindowSize];
 
 /// Prints the open-failure message for a name and stops.
 [[noreturn]] void StopOnName(const std::string& name) {
@@ -68,16 +70,7 @@ void MainBlock() {
   FlushText(ConsoleOutput);
   CheckIOResult();
 
-  for (;;) {
-    bool atEnd = AtEndOfText(InputFile);
-    CheckIOResult();
-    if (atEnd) break;
-    std::string line = ReadLine(InputFile);
-    CheckIOResult();
-    WriteText(OutputFile, TranscodeLine(line));
-    WriteLineEnd(OutputFile);
-    CheckIOResult();
-  }
+  ConvertLines(InputFile, OutputFile, LineWindow, LineWindowSize);
 
   WriteText(ConsoleOutput, " done!");
   WriteLineEnd(ConsoleOutput);

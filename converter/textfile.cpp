@@ -1,11 +1,13 @@
 #include "converter/textfile.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr char CarriageReturn = 13;
 constexpr char LineFeed = 10;
 
-/// Lines are gathered in pieces of at most this many bytes.
+/// `ReadLine` gathers a line in pieces of at most this many bytes.
 constexpr std::size_t LinePiece = 255;
 
 /// A text file starts closed, with an empty buffer.
@@ -13,7 +15,9 @@ void Reset(TextFile& file) { file = TextFile{}; }
 
 /// Refills the buffer from the file. A fetch that yields nothing (or fails)
 /// leaves the end mark in the buffer, and since the end mark is never
-/// consumed, nothing is fetched again.
+/// consumed, nothing is fetched again. The block is cut after its first end
+/// mark, if any, so that an end mark in the buffer always stands last and
+/// the line scan looks for it once per block.
 void FetchBlock(TextFile& file) {
   std::uint64_t done = 0;
   if (!platform::ReadFile(file.FileHandle, file.Buffer, TextBufferSize, &done)) {
@@ -25,6 +29,11 @@ void FetchBlock(TextFile& file) {
   if (file.End == 0) {
     file.Buffer[0] = static_cast<std::uint8_t>(EndMark);
     file.End = 1;
+    return;
+  }
+  const void* mark = std::memchr(file.Buffer, EndMark, file.End);
+  if (mark != nullptr) {
+    file.End = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(mark) - file.Buffer) + 1;
   }
 }
 
@@ -78,25 +87,61 @@ bool AtEndOfText(TextFile& file) {
 
 std::string ReadLine(TextFile& file) {
   std::string line;
-  if (!ReadyForInput(file)) return line;
-  char piece[LinePiece];
-  std::size_t length;
+  std::uint8_t piece[LinePiece];
+  bool lineEnded = false;
   do {
-    length = 0;
-    while (length < LinePiece) {
-      char byte = PeekByte(file);
-      if (byte == CarriageReturn || byte == EndMark) break;
-      piece[length++] = byte;
-      ++file.Position;
-    }
-    line.append(piece, length);
-  } while (length == LinePiece);
-  // Skip the line end: the CR, then an LF right after it. The end mark stays.
-  if (PeekByte(file) == CarriageReturn) {
-    ++file.Position;
-    if (PeekByte(file) == LineFeed) ++file.Position;
-  }
+    std::size_t length = ReadLinePiece(file, piece, LinePiece, lineEnded);
+    line.append(reinterpret_cast<const char*>(piece), length);
+  } while (!lineEnded);
   return line;
+}
+
+std::size_t ReadLinePiece(TextFile& file, std::uint8_t* window, std::size_t capacity,
+                          bool& lineEnded) {
+  lineEnded = true;
+  if (!ReadyForInput(file)) return 0;
+  std::size_t length = 0;
+  for (;;) {
+    if (file.Position >= file.End) FetchBlock(file);
+    // The bytes of the line in the buffer run up to the first CR or to the
+    // end mark, which can only be the last byte.
+    const std::uint8_t* start = file.Buffer + file.Position;
+    const bool markLast = file.Buffer[file.End - 1] == static_cast<std::uint8_t>(EndMark);
+    const std::size_t available = file.End - file.Position - (markLast ? 1 : 0);
+    const void* found = std::memchr(start, CarriageReturn, available);
+    const std::size_t run = found == nullptr ? available
+                                             : static_cast<std::size_t>(
+                                                   static_cast<const std::uint8_t*>(found) - start);
+    const std::size_t room = capacity - length;
+    if (run > room) {
+      // The window is full and the byte after it belongs to the line.
+      std::memcpy(window + length, start, room);
+      file.Position += static_cast<std::uint32_t>(room);
+      lineEnded = false;
+      return capacity;
+    }
+    std::memcpy(window + length, start, run);
+    length += run;
+    file.Position += static_cast<std::uint32_t>(run);
+    if (found == nullptr && !markLast) {
+      if (run < room) continue;  // the block is used up inside the line
+      // The window is full just as the block is: the line goes on unless
+      // its end comes next.
+      const char next = PeekByte(file);
+      if (next == EndMark) return length;
+      if (next != CarriageReturn) {
+        lineEnded = false;
+        return length;
+      }
+    }
+    // Skip the line end: the CR, then an LF right after it. The end mark
+    // stays.
+    if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
+      ++file.Position;
+      if (PeekByte(file) == LineFeed) ++file.Position;
+    }
+    return length;
+  }
 }
 
 void CloseText(TextFile& file) {

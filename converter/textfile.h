@@ -2,6 +2,8 @@
 // input, and writing lines through the 128-byte buffer of a text stream.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "common/console.h"
@@ -26,6 +28,18 @@ bool AtEndOfText(TextFile& file);
 /// The rest of the current line, without its line end; moves past the line
 /// end. A line ends at CR, CR LF or the end mark; a lone LF stays inside it.
 std::string ReadLine(TextFile& file);
+
+/// Copies the next bytes of the current line into `window`, at most
+/// `capacity` of them, and returns how many it copied. Sets `lineEnded`
+/// when the line's end has been reached: then the line end (CR, or CR LF)
+/// has been consumed, or the end mark reached, which stays. Blocks are
+/// fetched only when a byte is needed, in the order `ReadLine` fetches them:
+/// when the window fills, the byte after it is still looked at, so that a
+/// line of exactly `capacity` bytes comes whole with `lineEnded` set.
+/// `capacity` must be at least 1. Allocates nothing. Fails like `ReadLine`,
+/// with `lineEnded` set.
+std::size_t ReadLinePiece(TextFile& file, std::uint8_t* window, std::size_t capacity,
+                          bool& lineEnded);
 
 /// Output: writes out the waiting bytes, then closes (a failed write leaves
 /// the file open). Input: closes.

@@ -15,7 +15,7 @@ build=${1:-$top/build-fuzz}
 seconds=${FUZZ_SECONDS:-5}
 compiler=${FUZZ_CXX:-clang++-14}
 command -v "$compiler" >/dev/null || compiler=clang++
-targets=(fuzz_arguments fuzz_transcode fuzz_text_reader fuzz_index)
+targets=(fuzz_arguments fuzz_transcode fuzz_transcode_pieces fuzz_text_reader fuzz_index)
 
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$compiler" \
   -DDICT_FUZZ=ON -DDICT_WERROR=ON -DDICT_BUILD_TESTS=OFF -DDICT_BUILD_BENCH=OFF

@@ -1,5 +1,7 @@
 #include "indexer/index_writer.h"
 
+#include <cstring>
+
 #include "common/console.h"
 #include "common/platform.h"
 #include "common/program.h"
@@ -48,22 +50,23 @@ bool ScanLine(const std::uint8_t* line, std::uint64_t length, std::uint8_t& spac
   bracketEnd = 0;
   // A longer line would wrap LineLength and shift every later line's offset.
   if (length == 0 || length > MaximumLineLength) return false;
-  // Positions count from 1.
-  for (std::uint64_t p = 1; p <= length; ++p) {
-    std::uint8_t byte = line[p - 1];
-    if (byte == Space && spacePos == 0) {
-      if (p > LargestPosition) return false;
-      spacePos = static_cast<std::uint8_t>(p);
-    } else if (byte == CloseBracket && bracketEnd == 0) {
-      // BracketEnd is the position after the ']', and must fit a byte too.
-      if (p + 1 > LargestPosition) return false;
-      bracketEnd = static_cast<std::uint8_t>(p + 1);
-    }
-    // Only the first of each counts: once both are found, nothing later
-    // can change the outcome.
-    if (spacePos != 0 && bracketEnd != 0) break;
+  // Positions count from 1. The first space must lie within the first 255
+  // bytes, so nothing beyond them is searched for it.
+  const std::uint64_t spaceReach = length < LargestPosition ? length : LargestPosition;
+  const void* space = std::memchr(line, Space, spaceReach);
+  if (space == nullptr) return false;
+  // The first ']' anywhere in the line counts: one at position 255 or later
+  // cannot be described, since BracketEnd, the position after it, must fit
+  // a byte too.
+  const void* bracket = std::memchr(line, CloseBracket, length);
+  if (bracket != nullptr) {
+    const auto position =
+        static_cast<std::uint64_t>(static_cast<const std::uint8_t*>(bracket) - line) + 1;
+    if (position + 1 > LargestPosition) return false;
+    bracketEnd = static_cast<std::uint8_t>(position + 1);
   }
-  return spacePos != 0;
+  spacePos = static_cast<std::uint8_t>(static_cast<const std::uint8_t*>(space) - line + 1);
+  return true;
 }
 
 bool TryCreateWrite(const std::string& name, BlockFile& file) {
@@ -82,16 +85,16 @@ void BuildIndex() {
   }
 
   std::uint32_t recordCount = 0;
-  std::uint64_t lineLength = 0;
-  for (std::int64_t j = 0; j < DictionarySize; ++j) {
-    if (DictionaryBuffer[j] != LineFeed) {
-      ++lineLength;
-      continue;
-    }
-    // The line is the lineLength bytes just before the LF at j.
+  const std::uint8_t* const end = DictionaryBuffer + DictionarySize;
+  const std::uint8_t* lineStart = DictionaryBuffer;
+  for (;;) {
+    // Bytes after the last LF get no record.
+    const auto* lineFeed = static_cast<const std::uint8_t*>(
+        std::memchr(lineStart, LineFeed, static_cast<std::size_t>(end - lineStart)));
+    if (lineFeed == nullptr) break;
+    const auto lineLength = static_cast<std::uint64_t>(lineFeed - lineStart);
     IndexRecord record;
-    if (!ScanLine(DictionaryBuffer + (j - static_cast<std::int64_t>(lineLength)), lineLength,
-                  record.SpacePos, record.BracketEnd)) {
+    if (!ScanLine(lineStart, lineLength, record.SpacePos, record.BracketEnd)) {
       StopWithMessage("Invalid dictionary format.");
     }
     record.LineLength = static_cast<std::uint16_t>(lineLength);
@@ -102,8 +105,10 @@ void BuildIndex() {
     WriteBlock(index, bytes, IndexRecordSize);
     CheckIOResult();
     ++recordCount;
-    lineLength = 0;
-    if (recordCount % ProgressInterval == ProgressInterval - 1) ShowProgress(j);
+    if (recordCount % ProgressInterval == ProgressInterval - 1) {
+      ShowProgress(lineFeed - DictionaryBuffer);
+    }
+    lineStart = lineFeed + 1;
   }
 
   CloseBlockFile(index);

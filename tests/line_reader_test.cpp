@@ -1,0 +1,374 @@
+// The block line reader (ReadLinePiece) and the converter's line loop
+// (ConvertLines) on an in-memory file served through the platform table.
+// Both are compared with a plain model of reading a byte at a time through
+// 128-byte blocks: the lines, the converted output, and the order and size
+// of every read and write request. Small windows (2, 3, 7 and 129 bytes)
+// make long lines go through the window in pieces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/console.h"
+#include "common/exceptions.h"
+#include "common/platform.h"
+#include "converter/line_copy.h"
+#include "converter/textfile.h"
+#include "converter/transcode.h"
+
+namespace {
+
+using platform::Handle;
+
+constexpr Handle InputHandle = 0x1D;
+constexpr Handle OutputHandle = 0x0D;
+
+/// The fake files and every request made on them, as "R<n>" (a read that
+/// delivered n bytes) and "W<n>" (a write of n bytes), in order.
+struct FakeFiles {
+  std::string Input;
+  std::size_t Offset = 0;
+  std::string Output;
+  std::vector<std::string> Requests;
+  /// The output is a character device: each line is pushed out.
+  bool CharDevice = false;
+  /// Writes that succeed before every later one fails with 112; -1: none fails.
+  int WritesLeft = -1;
+} Fake;
+
+Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint32_t) {
+  return std::strcmp(name, "in") == 0 ? InputHandle : OutputHandle;
+}
+
+bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
+  EXPECT_EQ(handle, InputHandle);
+  const std::size_t served =
+      std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Input.size() - Fake.Offset);
+  std::memcpy(buffer, Fake.Input.data() + Fake.Offset, served);
+  Fake.Offset += served;
+  *done = served;
+  Fake.Requests.push_back("R" + std::to_string(served));
+  return true;
+}
+
+bool FakeWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
+  EXPECT_EQ(handle, OutputHandle);
+  Fake.Requests.push_back("W" + std::to_string(count));
+  if (Fake.WritesLeft == 0) {
+    platform::SetLastError(platform::ErrorDiskFull);
+    return false;
+  }
+  if (Fake.WritesLeft > 0) --Fake.WritesLeft;
+  Fake.Output.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+  *done = count;
+  return true;
+}
+
+std::uint32_t FakeGetFileType(Handle) {
+  return Fake.CharDevice ? platform::FileTypeChar : platform::FileTypeDisk;
+}
+bool FakeCloseHandle(Handle) { return true; }
+
+/// Installs the fake files for one test and restores the table after it.
+class LineReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = platform::Calls;
+    platform::Calls.CreateFileA = FakeCreateFile;
+    platform::Calls.ReadFile = FakeReadFile;
+    platform::Calls.WriteFile = FakeWriteFile;
+    platform::Calls.GetFileType = FakeGetFileType;
+    platform::Calls.CloseHandle = FakeCloseHandle;
+    TakeIOResult();
+  }
+  void TearDown() override { platform::Calls = saved_; }
+
+  static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1) {
+    Fake = FakeFiles{};
+    Fake.Input = input;
+    Fake.CharDevice = charDevice;
+    Fake.WritesLeft = writesLeft;
+  }
+
+ private:
+  platform::CallTable saved_{};
+};
+
+// --- The model -----------------------------------------------------------
+
+/// What reading a file a byte at a time gives: its lines and, for the whole
+/// conversion, the output and the requests.
+struct ModelRun {
+  std::vector<std::string> Lines;
+  std::string Output;
+  std::vector<std::string> Requests;
+  /// A write in the line loop failed: the loop ended after that line's
+  /// line end.
+  bool Failed = false;
+};
+
+/// Reads through 128-byte blocks, fetching one only when a byte is needed;
+/// a line ends at CR (an LF right after it is part of the line end) or at
+/// the byte 26, which stays; an empty fetch counts as 26. Each line is
+/// converted whole with TranscodeLine (which transcode_pieces_test.cpp
+/// checks against the plain model), so that what differs here can only be
+/// the reading, the pieces and the requests; it is written with CR LF
+/// through a 128-byte buffer that goes out when full and at the end.
+ModelRun ModelConversion(const std::string& input, bool charDevice = false,
+                         int writesLeft = -1) {
+  ModelRun run;
+  std::string block;
+  std::size_t position = 0;
+  std::size_t offset = 0;
+  auto peek = [&]() -> char {
+    if (position >= block.size()) {
+      const std::size_t served = std::min<std::size_t>(128, input.size() - offset);
+      block = input.substr(offset, served);
+      offset += served;
+      run.Requests.push_back("R" + std::to_string(served));
+      if (served == 0) block = "\x1A";
+      position = 0;
+    }
+    return block[position];
+  };
+  // A failed write drops what the buffer held and the rest of that text.
+  std::string buffer;
+  auto drain = [&]() {
+    if (buffer.empty()) return true;
+    run.Requests.push_back("W" + std::to_string(buffer.size()));
+    if (writesLeft == 0) {
+      buffer.clear();
+      run.Failed = true;
+      return false;
+    }
+    if (writesLeft > 0) --writesLeft;
+    run.Output += buffer;
+    buffer.clear();
+    return true;
+  };
+  auto write = [&](const std::string& text) {
+    for (char byte : text) {
+      buffer += byte;
+      if (buffer.size() == 128 && !drain()) return;
+    }
+  };
+  while (peek() != '\x1A') {
+    std::string line;
+    while (peek() != '\r' && peek() != '\x1A') line += block[position++];
+    if (peek() == '\r') {
+      ++position;
+      if (peek() == '\n') ++position;
+    }
+    run.Lines.push_back(line);
+    write(TranscodeLine(line));
+    write("\r\n");
+    if (charDevice) drain();
+    if (run.Failed) return run;
+  }
+  // The close sends what is left; a failure there is no failure of the loop.
+  drain();
+  run.Failed = false;
+  return run;
+}
+
+/// The requests of one kind, in order.
+std::vector<std::string> OfKind(const std::vector<std::string>& requests, char kind) {
+  std::vector<std::string> out;
+  for (const std::string& request : requests) {
+    if (request[0] == kind) out.push_back(request);
+  }
+  return out;
+}
+
+// --- Inputs ----------------------------------------------------------------
+
+/// Hand-made files: every line end, the end mark in and between lines and
+/// at block boundaries, lines around the block size and the window sizes.
+std::vector<std::string> HandMadeInputs() {
+  std::vector<std::string> inputs = {
+      "",
+      "abc",
+      "abc\r\ndef\r\n",
+      "\r\r\n\r",
+      "a\nb\r\nc\n\r",
+      "ab\x1A" "cd\r\n",
+      "\x1A",
+      "line\r\n\x1A\r\nafter",
+      "\xA4\xA2\xA4\r\n\xB0\xA1\xB0",
+  };
+  for (std::size_t length : {1, 2, 3, 6, 7, 8, 126, 127, 128, 129, 130, 255, 256, 300}) {
+    inputs.push_back(std::string(length, 'x') + "\r\n" + std::string(length, 'y'));
+    inputs.push_back(std::string(length, 'x') + "\r" + "\n");
+    inputs.push_back(std::string(length, 'x') + "\x1A" + "zz");
+    std::string kana;
+    while (kana.size() < length) kana += "\xA4\xA2";
+    inputs.push_back("a" + kana + "\r\n" + kana + "\r\n");
+  }
+  return inputs;
+}
+
+/// Random files of dictionary-like lines with mixed line ends.
+std::string RandomInput(std::mt19937& random, std::size_t lines, std::size_t longest) {
+  static const char* const Ends[] = {"\r\n", "\r\n", "\r\n", "\r", "\n", "\r\r\n"};
+  std::string input;
+  for (std::size_t k = 0; k < lines; ++k) {
+    const std::size_t length = random() % (longest + 1);
+    for (std::size_t i = 0; i < length; ++i) {
+      switch (random() % 3) {
+        case 0: input += static_cast<char>('a' + random() % 26); break;
+        case 1: input += static_cast<char>(0xA1 + random() % 0x54); break;
+        default: input += static_cast<char>(0x80 + random() % 0x80); break;
+      }
+    }
+    input += Ends[random() % 6];
+  }
+  return input;
+}
+
+constexpr std::size_t Windows[] = {2, 3, 7, 129, 255, LineWindowSize};
+
+/// The longest line of a model run.
+std::size_t Longest(const ModelRun& model) {
+  std::size_t longest = 0;
+  for (const std::string& line : model.Lines) longest = std::max(longest, line.size());
+  return longest;
+}
+
+// --- Tests ---------------------------------------------------------------
+
+TEST_F(LineReaderTest, PiecesMakeUpTheModelLinesWithTheSameReads) {
+  std::mt19937 random(4711);
+  std::vector<std::string> inputs = HandMadeInputs();
+  for (int k = 0; k < 20; ++k) inputs.push_back(RandomInput(random, 40, 300));
+  for (const std::string& input : inputs) {
+    const ModelRun model = ModelConversion(input);
+    for (std::size_t capacity : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7},
+                                 std::size_t{129}, LineWindowSize}) {
+      SCOPED_TRACE("window " + std::to_string(capacity) + ", input of " +
+                   std::to_string(input.size()) + " bytes");
+      Serve(input);
+      TextFile file;
+      OpenTextInput(file, "in");
+      std::vector<std::string> lines;
+      std::vector<std::uint8_t> window(capacity);
+      while (!AtEndOfText(file)) {
+        std::string line;
+        bool lineEnded = false;
+        do {
+          const std::size_t length = ReadLinePiece(file, window.data(), capacity, lineEnded);
+          ASSERT_LE(length, capacity);
+          if (!lineEnded) {
+            ASSERT_EQ(length, capacity) << "a piece that does not end the line is full";
+          }
+          line.append(reinterpret_cast<const char*>(window.data()), length);
+        } while (!lineEnded);
+        lines.push_back(line);
+        ASSERT_LE(lines.size(), input.size() + 1);
+      }
+      EXPECT_EQ(lines, model.Lines);
+      EXPECT_EQ(Fake.Requests, OfKind(model.Requests, 'R'));
+      EXPECT_EQ(TakeIOResult(), 0);
+    }
+  }
+}
+
+TEST_F(LineReaderTest, ConvertLinesMatchesTheModelThroughEveryWindow) {
+  std::mt19937 random(1208);
+  std::vector<std::string> inputs = HandMadeInputs();
+  for (int k = 0; k < 20; ++k) inputs.push_back(RandomInput(random, 30, k < 10 ? 20 : 400));
+  for (const std::string& input : inputs) {
+    const ModelRun model = ModelConversion(input);
+    for (std::size_t capacity : Windows) {
+      SCOPED_TRACE("window " + std::to_string(capacity) + ", input of " +
+                   std::to_string(input.size()) + " bytes");
+      Serve(input);
+      TextFile in;
+      TextFile out;
+      OpenTextInput(in, "in");
+      CreateTextOutput(out, "out");
+      std::vector<std::uint8_t> window(capacity);
+      ConvertLines(in, out, window.data(), capacity);
+      CloseText(out);
+      CloseText(in);
+      ASSERT_EQ(TakeIOResult(), 0);
+      EXPECT_TRUE(Fake.Output == model.Output) << "the output differs from the model";
+      if (Longest(model) <= capacity) {
+        // Lines up to the window: every request in the same order.
+        EXPECT_EQ(Fake.Requests, model.Requests);
+      } else {
+        // Longer lines: the same reads and the same writes; writes may
+        // start before such a line has been read to its end.
+        EXPECT_EQ(OfKind(Fake.Requests, 'R'), OfKind(model.Requests, 'R'));
+        EXPECT_EQ(OfKind(Fake.Requests, 'W'), OfKind(model.Requests, 'W'));
+      }
+    }
+  }
+}
+
+TEST_F(LineReaderTest, LongLineOfPairsSplitAcrossEveryWindow) {
+  // A pair cut by every window boundary: a first byte at the end of a piece
+  // is carried into the next piece, never converted alone.
+  std::string line = "z";
+  const char* const pieces[] = {"\xA4\xA2", "\xB0\xA1", "\xA9"};
+  for (int k = 0; k < 700; ++k) line += pieces[k % 3];
+  const ModelRun model = ModelConversion(line + "\r\n" + line);
+  for (std::size_t capacity : Windows) {
+    SCOPED_TRACE("window " + std::to_string(capacity));
+    Serve(line + "\r\n" + line);
+    TextFile in;
+    TextFile out;
+    OpenTextInput(in, "in");
+    CreateTextOutput(out, "out");
+    std::vector<std::uint8_t> window(capacity);
+    ConvertLines(in, out, window.data(), capacity);
+    CloseText(out);
+    ASSERT_EQ(TakeIOResult(), 0);
+    EXPECT_TRUE(Fake.Output == model.Output);
+  }
+}
+
+TEST_F(LineReaderTest, FailedWritesOnDisksAndDevicesMakeTheSameRequests) {
+  // Lines around the buffer size end the buffer on every byte of a line,
+  // of a pair and of the line end; a write fails after 0 to 20 good ones.
+  // The loop stops after the line end of the line whose write failed, with
+  // exactly the requests of writing the line and then its line end.
+  std::string input;
+  for (std::size_t length = 120; length <= 135; ++length) {
+    std::string line = "a";
+    while (line.size() < length) line += (line.size() % 5 == 0) ? "b" : "\xA4\xA2";
+    input += line + "\r\n";
+  }
+  for (bool charDevice : {false, true}) {
+    for (int writesLeft = 0; writesLeft <= 20; ++writesLeft) {
+      const ModelRun model = ModelConversion(input, charDevice, writesLeft);
+      if (!model.Failed) continue;  // the failing write would be the close's
+      for (std::size_t capacity : {std::size_t{255}, LineWindowSize}) {
+        SCOPED_TRACE(std::string(charDevice ? "device" : "disk") + ", writes before the failure " +
+                     std::to_string(writesLeft) + ", window " + std::to_string(capacity));
+        Serve(input, charDevice, writesLeft);
+        TextFile in;
+        TextFile out;
+        OpenTextInput(in, "in");
+        CreateTextOutput(out, "out");
+        std::vector<std::uint8_t> window(capacity);
+        bool raised = false;
+        try {
+          ConvertLines(in, out, window.data(), capacity);
+        } catch (const EInOutError& error) {
+          raised = true;
+          EXPECT_EQ(error.ErrorCode, 112);
+        }
+        EXPECT_TRUE(raised);
+        EXPECT_EQ(Fake.Requests, model.Requests);
+        EXPECT_TRUE(Fake.Output == model.Output);
+      }
+    }
+  }
+}
+
+}  // namespace
