@@ -33,6 +33,9 @@ struct TextStream {
   std::uint32_t Position = 0;
   /// Reading only: number of valid bytes in the buffer.
   std::uint32_t End = 0;
+  /// Reading only: a fetch came back short, which happens only at the end
+  /// of the input, so nothing more is asked of the system.
+  bool InputEnded = false;
   /// Set when the output is a character device: each push writes out.
   bool IsCharDevice = false;
   /// Bound to standard output; opened by the first write.

@@ -20,10 +20,14 @@ void Reset(TextFile& file) { file = TextFile{}; }
 /// the line scan looks for it once per block.
 void FetchBlock(TextFile& file) {
   std::uint64_t done = 0;
-  if (!platform::ReadFile(file.FileHandle, file.Buffer, TextBufferSize, &done)) {
+  // A request comes back short only once the end of the input was read, so
+  // after a short block the end mark follows without another request.
+  if (!file.InputEnded &&
+      !platform::ReadFile(file.FileHandle, file.Buffer, TextBufferSize, &done)) {
     SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     done = 0;
   }
+  file.InputEnded = done < TextBufferSize;
   file.Position = 0;
   file.End = static_cast<std::uint32_t>(done);
   if (file.End == 0) {

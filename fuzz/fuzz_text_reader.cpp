@@ -75,7 +75,7 @@ bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_
   Check(count >= 1 && count <= TextBufferSize, "a fetch asks for 1 to 128 bytes");
   std::size_t served = std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Size - Fake.Offset);
   if (served > 0) std::memcpy(buffer, Fake.Data + Fake.Offset, served);
-  if (served == 0 || std::memchr(Fake.Data + Fake.Offset, EndMarkByte, served) != nullptr) {
+  if (served < count || std::memchr(Fake.Data + Fake.Offset, EndMarkByte, served) != nullptr) {
     Fake.EndDelivered = true;
   }
   Fake.Offset += served;

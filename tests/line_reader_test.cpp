@@ -112,7 +112,8 @@ struct ModelRun {
   bool Failed = false;
 };
 
-/// Reads through 128-byte blocks, fetching one only when a byte is needed;
+/// Reads through 128-byte blocks, fetching one only when a byte is needed
+/// and never after a short one (the file had no more);
 /// a line ends at CR (an LF right after it is part of the line end) or at
 /// the byte 26, which stays; an empty fetch counts as 26. Each line is
 /// converted whole with TranscodeLine (which transcode_pieces_test.cpp
@@ -125,12 +126,17 @@ ModelRun ModelConversion(const std::string& input, bool charDevice = false,
   std::string block;
   std::size_t position = 0;
   std::size_t offset = 0;
+  bool ended = false;  // a short block was the last one the file had
   auto peek = [&]() -> char {
     if (position >= block.size()) {
-      const std::size_t served = std::min<std::size_t>(128, input.size() - offset);
-      block = input.substr(offset, served);
-      offset += served;
-      run.Requests.push_back("R" + std::to_string(served));
+      std::size_t served = 0;
+      if (!ended) {
+        served = std::min<std::size_t>(128, input.size() - offset);
+        block = input.substr(offset, served);
+        offset += served;
+        run.Requests.push_back("R" + std::to_string(served));
+        ended = served < 128;
+      }
       if (served == 0) block = "\x1A";
       position = 0;
     }
