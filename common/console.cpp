@@ -42,6 +42,8 @@ bool OpenIfFirstUse(TextStream& stream) {
 
 /// True when the stream can take bytes; records 105 otherwise.
 bool ReadyForOutput(TextStream& stream) {
+  // The usual case first: every write of a run meets an open stream.
+  if (stream.State == StreamState::Writing) return true;
   if (!OpenIfFirstUse(stream)) {
     SetIOResult(FileNotOpenForOutput);
     return false;
@@ -126,7 +128,20 @@ void WriteCharacter(TextStream& stream, char byte) {
 }
 
 void WriteLineEnd(TextStream& stream) {
-  WriteText(stream, "\r\n", 2);
+  // Every converted line ends here, so the usual case, room for both bytes,
+  // is two stores. Otherwise the bytes go in as WriteText would place them:
+  // a full buffer goes out before the next byte, and a failure drops the
+  // rest.
+  if (ReadyForOutput(stream)) {
+    if (stream.Position + 2 <= TextBufferSize) {
+      stream.Buffer[stream.Position] = '\r';
+      stream.Buffer[stream.Position + 1] = '\n';
+      stream.Position += 2;
+    } else {
+      WriteText(stream, "\r\n", 2);
+    }
+    if (stream.Position == TextBufferSize) DrainTextBuffer(stream);
+  }
   FlushText(stream);
 }
 

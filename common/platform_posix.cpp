@@ -367,7 +367,9 @@ void PosixSetFilter(ExceptionFilter filter) {
 
 extern "C" char __executable_start;
 
-std::uintptr_t PosixGetModuleHandle() { return reinterpret_cast<std::uintptr_t>(&__executable_start); }
+std::uintptr_t PosixGetModuleHandle() {
+  return reinterpret_cast<std::uintptr_t>(&__executable_start);
+}
 
 void PosixExitProcess(std::uint32_t status) {
   // Inside a fault handler only the plain system exit is safe.

@@ -57,7 +57,8 @@ bool ReadyForInput(TextFile& file) {
 
 void OpenTextInput(TextFile& file, const std::string& name) {
   Reset(file);
-  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericRead, platform::FileShareWrite, platform::OpenExisting);
+  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericRead,
+                                                  platform::FileShareWrite, platform::OpenExisting);
   if (handle == platform::InvalidHandleValue) {
     SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     return;
@@ -68,7 +69,8 @@ void OpenTextInput(TextFile& file, const std::string& name) {
 
 void CreateTextOutput(TextFile& file, const std::string& name) {
   Reset(file);
-  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericWrite, platform::FileShareRead, platform::CreateAlways);
+  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericWrite,
+                                                  platform::FileShareRead, platform::CreateAlways);
   if (handle == platform::InvalidHandleValue) {
     SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
     return;
@@ -84,7 +86,7 @@ void CreateTextOutput(TextFile& file, const std::string& name) {
   file.State = StreamState::Writing;
 }
 
-bool AtEndOfText(TextFile& file) {
+bool AtEndOfTextFetching(TextFile& file) {
   if (!ReadyForInput(file)) return true;
   return PeekByte(file) == EndMark;
 }
@@ -155,7 +157,9 @@ void CloseText(TextFile& file) {
   }
   if (file.State == StreamState::Writing && !DrainTextBuffer(file)) return;
   file.State = StreamState::Closed;
-  if (!platform::CloseHandle(file.FileHandle)) SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
+  if (!platform::CloseHandle(file.FileHandle)) {
+    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
+  }
 }
 
 std::string ExtensionOf(const std::string& name) {

@@ -18,12 +18,24 @@ inline constexpr char EndMark = 26;
 /// Failure is left in the I/O result code.
 void OpenTextInput(TextFile& file, const std::string& name);
 
-/// Creates the named file for writing, replacing an existing one. A device of unknown type is closed again and refused with 105.
+/// Creates the named file for writing, replacing an existing one. A device
+/// of unknown type is closed again and refused with 105.
 void CreateTextOutput(TextFile& file, const std::string& name);
 
+/// `AtEndOfText` when the buffer holds no unconsumed byte: fetches the next
+/// block (or records 104 for a stream not open for reading).
+bool AtEndOfTextFetching(TextFile& file);
+
 /// True when no byte before the end mark remains. May fetch the next block;
-/// consumes nothing.
-bool AtEndOfText(TextFile& file);
+/// consumes nothing. The converter asks once per line, and after a line end
+/// the next byte is nearly always in the buffer already: that case is
+/// answered here, without a call.
+inline bool AtEndOfText(TextFile& file) {
+  if (file.State == StreamState::Reading && file.Position < file.End) {
+    return file.Buffer[file.Position] == static_cast<std::uint8_t>(EndMark);
+  }
+  return AtEndOfTextFetching(file);
+}
 
 /// The rest of the current line, without its line end; moves past the line
 /// end. A line ends at CR, CR LF or the end mark; a lone LF stays inside it.

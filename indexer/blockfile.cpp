@@ -29,7 +29,8 @@ void OpenWith(BlockFile& file, const std::string& name, std::uint32_t access,
               std::uint32_t disposition) {
   file.Name = name;
   file.FileHandle = platform::InvalidHandleValue;
-  platform::Handle handle = platform::CreateFileA(file.Name.c_str(), access, platform::FileShareRead, disposition);
+  platform::Handle handle =
+      platform::CreateFileA(file.Name.c_str(), access, platform::FileShareRead, disposition);
   if (handle == platform::InvalidHandleValue) {
     RecordSystemFailure();
     return;

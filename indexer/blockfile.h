@@ -26,7 +26,9 @@ struct BlockFile {
 /// above read-write. 2 at program start; `CreateBlockFile` ignores it.
 extern std::uint8_t FileAccessMode;
 
-inline bool IsBlockFileOpen(const BlockFile& file) { return file.FileHandle != platform::InvalidHandleValue; }
+inline bool IsBlockFileOpen(const BlockFile& file) {
+  return file.FileHandle != platform::InvalidHandleValue;
+}
 
 /// Binds the name and opens the existing file with the access of
 /// `FileAccessMode`; other processes may read it meanwhile. On failure the
