@@ -21,14 +21,9 @@
 #include <vector>
 
 #include "common/arguments.h"
+#include "fuzz/fuzz_check.h"
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "property violated: %s\n", what);
-  std::abort();
-}
 
 bool IsSeparatorByte(unsigned char byte) { return byte >= 0x01 && byte <= 0x20; }
 

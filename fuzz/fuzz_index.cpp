@@ -36,6 +36,7 @@
 #include "common/exceptions.h"
 #include "common/platform.h"
 #include "common/program.h"
+#include "fuzz/fuzz_check.h"
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"
 #include "tests/test_support.h"
@@ -43,12 +44,6 @@
 using namespace platform;
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "property violated: %s\n", what);
-  std::abort();
-}
 
 /// Thrown by the fake ExitProcess to come back into the target.
 struct ProcessExit {

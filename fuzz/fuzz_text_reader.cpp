@@ -30,16 +30,11 @@
 #include "common/console.h"
 #include "common/platform.h"
 #include "converter/textfile.h"
+#include "fuzz/fuzz_check.h"
 
 using namespace platform;
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "property violated: %s\n", what);
-  std::abort();
-}
 
 constexpr char FakeName[] = "input.euc";
 constexpr Handle FakeHandle = 0x5EED;

@@ -17,17 +17,8 @@
 #include <string>
 
 #include "converter/transcode.h"
+#include "fuzz/fuzz_check.h"
 #include "tests/reference_transcoder.h"
-
-namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "property violated: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
