@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "bench/sample_lines.h"
-#include "common/console.h"
-#include "common/platform.h"
+#include "runtime/console.h"
+#include "platform/platform.h"
 #include "converter/textfile.h"
 
 using namespace platform;

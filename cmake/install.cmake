@@ -79,6 +79,7 @@ add_custom_target(dict_compressed_docs ALL DEPENDS ${DICT_GZIPPED})
 
 install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/README.md
+    ${CMAKE_CURRENT_SOURCE_DIR}/docs/differences.md
     ${DICT_DOC_OUT}/changelog.gz
     ${DICT_DOC_OUT}/copyright
   DESTINATION ${DICT_DOC_DIR} PERMISSIONS ${DICT_READ_FILE})

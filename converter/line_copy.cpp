@@ -1,6 +1,6 @@
 #include "converter/line_copy.h"
 
-#include "common/console.h"
+#include "runtime/console.h"
 #include "converter/transcode.h"
 
 void ConvertLines(TextFile& input, TextFile& output, std::uint8_t* window, std::size_t capacity) {

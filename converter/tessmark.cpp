@@ -2,9 +2,9 @@
 // CR LF line ends.
 #include <string>
 
-#include "common/arguments.h"
-#include "common/console.h"
-#include "common/program.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
+#include "runtime/program.h"
 #include "converter/line_copy.h"
 #include "converter/textfile.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/console.h"
+#include "runtime/console.h"
 
 /// A text stream on a named file.
 using TextFile = TextStream;

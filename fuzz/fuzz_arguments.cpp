@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "common/arguments.h"
+#include "runtime/arguments.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -32,10 +32,10 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
-#include "common/exceptions.h"
-#include "common/platform.h"
-#include "common/program.h"
+#include "runtime/console.h"
+#include "runtime/exceptions.h"
+#include "platform/platform.h"
+#include "runtime/program.h"
 #include "fuzz/fuzz_check.h"
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"

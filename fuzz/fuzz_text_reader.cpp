@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
-#include "common/platform.h"
+#include "runtime/console.h"
+#include "platform/platform.h"
 #include "converter/textfile.h"
 #include "fuzz/fuzz_check.h"
 

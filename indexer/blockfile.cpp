@@ -1,6 +1,6 @@
 #include "indexer/blockfile.h"
 
-#include "common/console.h"
+#include "runtime/console.h"
 
 std::uint8_t FileAccessMode = 2;
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 /// A file handle bound to a name. A fresh one is not open.
 struct BlockFile {

@@ -7,9 +7,9 @@
 // ".IND" to the dictionary's name.
 #include <string>
 
-#include "common/arguments.h"
-#include "common/console.h"
-#include "common/program.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
+#include "runtime/program.h"
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"
 

@@ -1,7 +1,7 @@
 #include "indexer/dictionary.h"
 
-#include "common/console.h"
-#include "common/program.h"
+#include "runtime/console.h"
+#include "runtime/program.h"
 
 std::string DictionaryName;
 std::uint8_t* DictionaryBuffer = nullptr;

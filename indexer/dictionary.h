@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 #include "indexer/blockfile.h"
 
 /// The name exactly as chosen; the index name is this followed by ".IND".

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "common/console.h"
-#include "common/platform.h"
-#include "common/program.h"
+#include "runtime/console.h"
+#include "platform/platform.h"
+#include "runtime/program.h"
 #include "indexer/dictionary.h"
 
 namespace {

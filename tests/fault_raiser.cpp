@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "common/arguments.h"
-#include "common/console.h"
-#include "common/program.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
+#include "runtime/program.h"
 
 namespace {
 

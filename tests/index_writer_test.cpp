@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
-#include "common/platform.h"
+#include "runtime/console.h"
+#include "platform/platform.h"
 #include "indexer/blockfile.h"
 #include "indexer/dictionary.h"
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "common/console.h"
-#include "common/exceptions.h"
-#include "common/platform.h"
+#include "runtime/console.h"
+#include "runtime/exceptions.h"
+#include "platform/platform.h"
 #include "converter/line_copy.h"
 #include "converter/textfile.h"
 #include "converter/transcode.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
-#include "common/platform_posix.h"
+#include "platform/platform.h"
+#include "platform/platform_posix.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/arguments.h"
-#include "common/console.h"
-#include "common/exceptions.h"
-#include "common/platform.h"
+#include "runtime/arguments.h"
+#include "runtime/console.h"
+#include "runtime/exceptions.h"
+#include "platform/platform.h"
 #include "tests/test_support.h"
 
 using namespace platform;

@@ -63,6 +63,7 @@ install_tree() {
 ./$doc/README.md
 ./$doc/changelog.gz
 ./$doc/copyright
+./$doc/differences.md
 ./$doc/examples/index_reader.py
 ./$doc/examples/notes.euc
 ./$doc/examples/sample.edict

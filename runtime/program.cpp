@@ -1,13 +1,13 @@
-#include "common/program.h"
+#include "runtime/program.h"
 
 #include <cstdlib>
 #include <exception>
 #include <new>
 
-#include "common/arguments.h"
-#include "common/builtins.h"
-#include "common/console.h"
-#include "common/exceptions.h"
+#include "runtime/arguments.h"
+#include "platform/builtins.h"
+#include "runtime/console.h"
+#include "runtime/exceptions.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 inline constexpr std::uint32_t TextBufferSize = 128;
 

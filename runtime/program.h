@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 using MainProcedure = void (*)();
 

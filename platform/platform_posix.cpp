@@ -3,7 +3,7 @@
 // completing interrupted, short and would-block transfers, keeping files off
 // the standard descriptors, and turning signals into system exceptions.
 // Every system call that can fail goes through `SystemCalls`.
-#include "common/platform_posix.h"
+#include "platform/platform_posix.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,7 +15,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace platform {
 namespace posix {

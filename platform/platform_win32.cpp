@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 // The runtime splits the real command line itself and never reads the C
 // runtime's argument vector: the runtime's start-up code need not expand

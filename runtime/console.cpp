@@ -1,9 +1,9 @@
-#include "common/console.h"
+#include "runtime/console.h"
 
 #include <cstring>
 
-#include "common/builtins.h"
-#include "common/exceptions.h"
+#include "platform/builtins.h"
+#include "runtime/exceptions.h"
 
 TextStream ConsoleOutput;
 

@@ -1,8 +1,8 @@
-#include "common/exceptions.h"
+#include "runtime/exceptions.h"
 
 #include <cstring>
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 using namespace platform;
 

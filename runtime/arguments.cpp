@@ -1,6 +1,6 @@
-#include "common/arguments.h"
+#include "runtime/arguments.h"
 
-#include "common/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

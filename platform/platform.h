@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "common/builtins.h"
+#include "platform/builtins.h"
 
 namespace platform {
 
