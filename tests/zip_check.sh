@@ -76,9 +76,13 @@ EOF
 check "the ZIP holds one folder with the programs, pages, texts and examples" zip_names
 
 # The texts have CR LF line ends and the bytes of their sources otherwise;
-# the README has its version filled in and is plain ASCII.
-crlf_texts() {
+# the README has its version filled in and is plain ASCII. The examples are
+# data and keep their bytes.
+texts() {
   local text
+  for text in notes.euc sample.edict index_reader.py; do
+    cmp "$folder/$text" "$top/examples/$text" || return 1
+  done
   for text in LICENSE.txt README.txt differences.txt; do
     [ "$(grep -c $'\r$' "$folder/$text")" = "$(wc -l <"$folder/$text")" ] &&
       [ "$(tail -c 2 "$folder/$text" | od -An -tx1)" = " 0d 0a" ] ||
@@ -91,7 +95,7 @@ crlf_texts() {
   ! grep -n '@' "$folder/README.txt" || { echo "README.txt: not filled in"; return 1; }
   head -n 1 "$folder/README.txt" | grep -q ' 1\.0\.0 for Windows'
 }
-check "LICENSE.txt, README.txt and differences.txt have CR LF line ends" crlf_texts
+check "the texts have CR LF line ends, the examples their own bytes" texts
 
 html_pages() {
   local page html
@@ -108,39 +112,24 @@ html_pages() {
 }
 check "corvane.html and tessmark.html are HTML pages of the manuals" html_pages
 
-same_examples() {
-  local file
-  for file in notes.euc sample.edict index_reader.py; do
-    cmp "$folder/$file" "$top/examples/$file" || return 1
-  done
-}
-check "the examples keep their bytes" same_examples
-
-# ---------------------------------------------------------------- programs
-console_programs() {
-  file "$folder/corvane.exe" "$folder/tessmark.exe" >"$scratch/file"
-  cat "$scratch/file"
-  [ "$(grep -c 'PE32+ executable (console) x86-64' "$scratch/file")" = 2 ]
-}
-check "corvane.exe and tessmark.exe are Windows console programs" console_programs
-
 # Runs both programs of one folder under Wine in a fresh directory: the
 # examples, tessmark's usage line and a refusal. Console text goes to files
 # (not pipes: Wine's background programs may hold a pipe open), and each
 # run's exit status to a list.
 run_examples() {  # run_examples EXE_DIR DIR
+  local n=0 tool args
   mkdir -p "$2" && cp "$top/examples/notes.euc" "$top/examples/sample.edict" "$2/" || return 1
-  (
-    cd "$2" || exit 1
-    wine "$1/tessmark.exe" notes.euc >tessmark.out 2>tessmark.err
-    echo "tessmark notes.euc: $?" >statuses
-    wine "$1/tessmark.exe" >usage.out 2>usage.err
-    echo "tessmark: $?" >>statuses
-    wine "$1/corvane.exe" sample.edict >corvane.out 2>corvane.err
-    echo "corvane sample.edict: $?" >>statuses
-    wine "$1/corvane.exe" missing >missing.out 2>missing.err
-    echo "corvane missing: $?" >>statuses
-  )
+  while read -r tool args; do
+    n=$((n + 1))
+    # shellcheck disable=SC2086  # the arguments are split on purpose
+    (cd "$2" && wine "$1/$tool.exe" $args </dev/null >"$n.out" 2>"$n.err")
+    echo "$tool${args:+ $args}: $?" >>"$2/statuses"
+  done <<'EOF'
+tessmark notes.euc
+tessmark
+corvane sample.edict
+corvane missing
+EOF
 }
 unpacked_runs() {
   run_examples "$build" "$scratch/expected" && run_examples "$folder" "$scratch/from-zip" &&
