@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # the variables below come from the caller
 # Helpers shared by the shell checks (ship_check.sh, zip_check.sh), sourced
 # after they set:
 #   tag       the word that starts every line they print ("ship", "zip")

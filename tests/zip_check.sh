@@ -84,9 +84,11 @@ texts() {
     cmp "$folder/$text" "$top/examples/$text" || return 1
   done
   for text in LICENSE.txt README.txt differences.txt; do
-    [ "$(grep -c $'\r$' "$folder/$text")" = "$(wc -l <"$folder/$text")" ] &&
-      [ "$(tail -c 2 "$folder/$text" | od -An -tx1)" = " 0d 0a" ] ||
-      { echo "$text: a line does not end with CR LF"; return 1; }
+    if [ "$(grep -c $'\r$' "$folder/$text")" != "$(wc -l <"$folder/$text")" ] ||
+      [ "$(tail -c 2 "$folder/$text" | od -An -tx1)" != " 0d 0a" ]; then
+      echo "$text: a line does not end with CR LF"
+      return 1
+    fi
   done
   cmp <(tr -d '\r' <"$folder/LICENSE.txt") "$top/LICENSE" &&
     cmp <(tr -d '\r' <"$folder/differences.txt") "$top/docs/differences.md" || return 1
@@ -101,9 +103,11 @@ html_pages() {
   local page html
   for page in corvane tessmark; do
     html=$folder/$page.html
-    [ "$(head -n 1 "$html")" = '<!DOCTYPE html>' ] &&
-      grep -qx "  <title>${page^^}(1)</title>" "$html" &&
-      [ "$(tail -n 1 "$html")" = '</html>' ] || { echo "$page.html: not an HTML page"; return 1; }
+    if [ "$(head -n 1 "$html")" != '<!DOCTYPE html>' ] || [ "$(tail -n 1 "$html")" != '</html>' ] ||
+      ! grep -qx "  <title>${page^^}(1)</title>" "$html"; then
+      echo "$page.html: not an HTML page"
+      return 1
+    fi
     # The text is there, not only the frame: a heading per section.
     for section in SYNOPSIS CONSOLE_MESSAGES EXIT_STATUS EXAMPLES; do
       grep -q "<h1 [^>]*id=\"$section\"" "$html" || { echo "$page.html: no $section"; return 1; }
