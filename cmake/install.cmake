@@ -2,11 +2,14 @@
 #
 #   cmake --install build --prefix P   puts the programs in P/bin, the manual
 #                                      pages (gzipped) in P/share/man/man1 and
-#                                      the README, the examples, a copyright
-#                                      note and a changelog in
+#                                      the README, the licence, the examples,
+#                                      a copyright file and a changelog in
 #                                      P/share/doc/dictionary-tools
 #   cd build && cpack -G DEB           builds dictionary-tools_<version>_<arch>.deb
 #                                      from the same rules
+#
+# A Windows build has a layout of its own, in the if(WIN32) branch below: one
+# flat folder for a ZIP file (cd build-win32 && cpack -G ZIP).
 #
 # Included at the very end of the top-level CMakeLists.txt, after the two
 # program targets exist.
@@ -25,6 +28,71 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(DICT_READ_FILE OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+# ---------------------------------------------------------------- Windows
+# The Windows package is a ZIP file with one folder, dictionary-tools-
+# <version>-win64, holding everything side by side: the two programs, the
+# manual pages as HTML, the README for Windows users, the licence, the list
+# of differences and the examples. The text files get CR LF line ends; the
+# examples are data and keep their bytes. Nothing of the Linux layout (bin/,
+# share/, gzipped pages) applies, so this branch ends the file.
+if(WIN32)
+  set(DICT_WIN_OUT ${CMAKE_CURRENT_BINARY_DIR}/windows)
+  install(TARGETS corvane tessmark RUNTIME DESTINATION .)
+
+  # Text files with CR LF line ends, made when CMake configures (and again
+  # whenever a source changes). None of them holds an @NAME@ to replace,
+  # except the README's version.
+  configure_file(LICENSE ${DICT_WIN_OUT}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(docs/README-windows.txt ${DICT_WIN_OUT}/README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(docs/differences.md ${DICT_WIN_OUT}/differences.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES
+      ${DICT_WIN_OUT}/LICENSE.txt
+      ${DICT_WIN_OUT}/README.txt
+      ${DICT_WIN_OUT}/differences.txt
+    DESTINATION .)
+
+  # The manual pages as HTML pages, rendered by mandoc at build time. mandoc
+  # is needed for the package only: without it the programs and the tests
+  # still build, and the install step (which cpack runs) stops with a
+  # message naming what is missing.
+  find_program(DICT_MANDOC mandoc)
+  if(DICT_MANDOC)
+    set(DICT_HTML_PAGES)
+    foreach(page corvane tessmark)
+      add_custom_command(
+        OUTPUT ${DICT_WIN_OUT}/${page}.html
+        COMMAND ${DICT_MANDOC} -T html ${CMAKE_CURRENT_SOURCE_DIR}/man/${page}.1
+                > ${DICT_WIN_OUT}/${page}.html
+        DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/man/${page}.1
+        COMMENT "Rendering ${page}.html"
+        VERBATIM)
+      list(APPEND DICT_HTML_PAGES ${DICT_WIN_OUT}/${page}.html)
+    endforeach()
+    add_custom_target(dict_html_manuals ALL DEPENDS ${DICT_HTML_PAGES})
+    install(FILES ${DICT_HTML_PAGES} DESTINATION .)
+  else()
+    message(STATUS "mandoc not found: the Windows package (cpack) cannot be made, "
+      "since it renders the manual pages as HTML with mandoc")
+    install(CODE "message(FATAL_ERROR \"The Windows package needs mandoc, which renders \
+the manual pages as HTML: install mandoc and run cmake again.\")")
+  endif()
+
+  install(FILES
+      ${CMAKE_CURRENT_SOURCE_DIR}/examples/notes.euc
+      ${CMAKE_CURRENT_SOURCE_DIR}/examples/sample.edict
+      ${CMAKE_CURRENT_SOURCE_DIR}/examples/index_reader.py
+    DESTINATION .)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME ${DICT_PACKAGE_NAME})
+  set(CPACK_PACKAGE_VERSION ${DICT_PACKAGE_VERSION})
+  set(CPACK_PACKAGE_VENDOR "Dictionary Tools Developers")
+  set(CPACK_STRIP_FILES TRUE)
+  include(CPack)
+  return()
+endif()
+# ---------------------------------------------------------------- Linux
 
 install(TARGETS corvane tessmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -63,22 +131,40 @@ file(CONFIGURE OUTPUT ${DICT_DOC_OUT}/changelog CONTENT
 
  -- ${DICT_PACKAGE_MAINTAINER}  Mon, 07 Dec 2026 12:00:00 +0000
 " @ONLY)
+# The copyright file in Debian's machine-readable format, made from LICENSE:
+# its holder line, and its text from "Permission" on as the standalone
+# Expat licence paragraph (every line indented one space, an empty line
+# written " .").
+file(READ ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE DICT_LICENSE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
+string(REGEX MATCH "\nCopyright \\(c\\) ([^\n]+)" DICT_HOLDER "${DICT_LICENSE}")
+set(DICT_HOLDER ${CMAKE_MATCH_1})
+string(FIND "${DICT_LICENSE}" "Permission is hereby granted" DICT_TEXT_START)
+if(NOT DICT_HOLDER OR DICT_TEXT_START EQUAL -1)
+  message(FATAL_ERROR "LICENSE: no copyright line or no licence text")
+endif()
+string(SUBSTRING "${DICT_LICENSE}" ${DICT_TEXT_START} -1 DICT_LICENSE_TEXT)
+string(STRIP "${DICT_LICENSE_TEXT}" DICT_LICENSE_TEXT)
+string(REPLACE "\n\n" "\n.\n" DICT_LICENSE_TEXT "${DICT_LICENSE_TEXT}")
+string(REPLACE "\n" "\n " DICT_LICENSE_TEXT "${DICT_LICENSE_TEXT}")
 file(CONFIGURE OUTPUT ${DICT_DOC_OUT}/copyright CONTENT
 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: ${DICT_PACKAGE_NAME}
 Upstream-Contact: ${DICT_PACKAGE_MAINTAINER}
 
 Files: *
-Copyright: 2026 Dictionary Tools Developers
-License: unspecified
- The source tree carries no licence statement yet; until it does, ask the
- maintainers before redistributing.
+Copyright: ${DICT_HOLDER}
+License: Expat
+
+License: Expat
+ ${DICT_LICENSE_TEXT}
 " @ONLY)
 dict_gzip(${DICT_DOC_OUT}/changelog ${DICT_DOC_OUT}/changelog.gz)
 add_custom_target(dict_compressed_docs ALL DEPENDS ${DICT_GZIPPED})
 
 install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/README.md
+    ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE
     ${CMAKE_CURRENT_SOURCE_DIR}/docs/differences.md
     ${DICT_DOC_OUT}/changelog.gz
     ${DICT_DOC_OUT}/copyright

@@ -12,10 +12,11 @@ byte after the first "]", 0 when there is none), bytes 2-3 are LineLength
 over the records before it. Lines are located through the index alone; the
 dictionary is never scanned for LF bytes. WORD may be typed in the
 terminal's encoding (it is converted to EUC-JP) or given as EUC-JP bytes.
+
 Exit status: 0 found, 1 not found, 2 bad arguments or an index that does
 not fit the dictionary.
 """
-import mmap, os, struct, sys
+import argparse, mmap, os, struct, sys
 
 
 def fail(message):
@@ -54,34 +55,58 @@ def entry(dic, k, offset, space, bracket, length):
         "".join(f"  gloss:    {g}\n" for g in glosses)
 
 
+def line_number(text):
+    """Argument type of N: decimal digits only, so no sign and no spaces."""
+    if not text.isdecimal():
+        raise argparse.ArgumentTypeError(f"not a line number: {text!r}")
+    return int(text)
+
+
+def parse(argv):
+    # The help shows the summary line before the options and the format and
+    # exit statuses after them, all taken from the text above.
+    summary, _, details = __doc__.split("\n\n", 2)
+    parser = argparse.ArgumentParser(
+        prog=os.path.basename(argv[0]), description=summary, epilog=details.rstrip(),
+        usage="%(prog)s [-h] DICT N\n       %(prog)s [-h] DICT -f WORD",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("dictionary", metavar="DICT", help="the dictionary; its index is DICT.IND")
+    wanted = parser.add_mutually_exclusive_group(required=True)
+    wanted.add_argument("line", metavar="N", nargs="?", type=line_number,
+                        help="print line N (counted from 0)")
+    wanted.add_argument("-f", metavar="WORD", dest="word",
+                        help="print every line whose headword is WORD")
+    return parser.parse_args(argv[1:])
+
+
 def main(argv):
-    if len(argv) not in (3, 4) or (len(argv) == 4) != (argv[2] == "-f") or \
-            (len(argv) == 3 and not argv[2].isdigit()):
-        fail(__doc__.split("\n\n")[1])
+    args = parse(argv)
     try:
-        with open(argv[1], "rb") as f:
-            dic = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if os.path.getsize(argv[1]) else b""
-        return find(dic, argv)
+        with open(args.dictionary, "rb") as f:
+            dic = (mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
+                   if os.path.getsize(args.dictionary) else b"")
+        return find(dic, args)
     except OSError as error:
         fail(str(error))
 
 
-def find(dic, argv):
+def find(dic, args):
     found = 0
-    if len(argv) == 3:
-        wanted = int(argv[2])
-        for rec in records(dic, argv[1] + ".IND"):
+    index_name = args.dictionary + ".IND"
+    if args.word is None:
+        wanted = args.line
+        for rec in records(dic, index_name):
             if rec[0] == wanted:
                 sys.stdout.write(entry(dic, *rec))
                 return 0
         print(f"no line {wanted} in the index", file=sys.stderr)
         return 1
-    word = os.fsencode(argv[3])
+    word = os.fsencode(args.word)
     try:
         word = word.decode("utf-8").encode("euc_jp")
     except UnicodeError:
         pass  # not UTF-8: taken to be EUC-JP already
-    for k, offset, space, bracket, length in records(dic, argv[1] + ".IND"):
+    for k, offset, space, bracket, length in records(dic, index_name):
         # Compare lengths first: only lines whose headword is as long as WORD
         # are touched at all.
         if space - 1 == len(word) and dic[offset:offset + space - 1] == word:

@@ -154,6 +154,9 @@ class SampleDictionary(ReaderTestBase):
             (self.dic.path, [], 2, "DICT N"),
             (self.dic.path, ["1", "2"], 2, "DICT N"),
             (self.dic.path, ["one"], 2, "DICT N"),
+            (self.dic.path, ["--first", "1"], 2, "usage: index_reader.py"),
+            (self.dic.path, ["-f"], 2, "DICT -f WORD"),
+            (self.dic.path, ["1", "-f", "見本"], 2, "DICT -f WORD"),
             (self.dic.path + ".missing", ["1"], 2, "No such file"),
             (odd.replace("odd", "no-index"), ["1"], 2, "No such file"),
             (stale("shortened"), ["11"], 2, "does not fit"),
@@ -167,6 +170,18 @@ class SampleDictionary(ReaderTestBase):
                 self.assertEqual(got, status, err)
                 self.assertIn(message, err)
                 self.assertEqual(out, "")
+
+
+class CommandLine(unittest.TestCase):
+    def test_help_goes_to_stdout_with_status_0(self):
+        for args in (["--help"], ["-h"], ["any.edict", "--help"]):
+            with self.subTest(args=args):
+                run = subprocess.run([sys.executable, READER, *args], capture_output=True)
+                self.assertEqual((run.returncode, run.stderr), (0, b""))
+                out = run.stdout.decode()
+                self.assertTrue(out.startswith("usage: index_reader.py"), out)
+                for text in ("DICT -f WORD", "DICT.IND", "Exit status: 0 found"):
+                    self.assertIn(text, out)
 
 
 class WorkedExample(ReaderTestBase):

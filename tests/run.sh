@@ -49,6 +49,8 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/n
   trap 'wineserver -k || true' EXIT
   wine wineboot </dev/null >/dev/null 2>&1
   ctest --test-dir "$top/build-win32" --output-on-failure -j"$jobs"
+  # What a Windows user gets: the ZIP file, unpacked and run under Wine.
+  bash "$top/tests/zip_check.sh" "$top/build-win32"
 elif [ "${CI:-}" = true ]; then
   echo "The Windows build needs x86_64-w64-mingw32-g++-posix and wine (CI installs them)" >&2
   exit 1

@@ -18,35 +18,9 @@ trap 'rm -rf "$scratch"' EXIT
 in_ci=false
 [ "${CI:-}" = true ] && in_ci=true
 
-passed=0
-failed=0
-# check NAME COMMAND...: runs the command with its output in a log, which is
-# shown only when the command fails.
-check() {
-  local name=$1
-  shift
-  local log=$scratch/log
-  if "$@" >"$log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ship: ok   $name"
-  else
-    failed=$((failed + 1))
-    echo "ship: FAIL $name"
-    sed 's/^/    /' "$log"
-  fi
-}
-# needs TOOL: true when TOOL is present; otherwise a skip message, or a
-# failure in CI.
-needs() {
-  command -v "$1" >/dev/null && return 0
-  if $in_ci; then
-    failed=$((failed + 1))
-    echo "ship: FAIL $1 is missing (required in CI)"
-  else
-    echo "ship: skip checks that need $1 (not installed)"
-  fi
-  return 1
-}
+tag=ship
+# shellcheck source=tests/check_support.sh
+source "$top/tests/check_support.sh"
 
 # ---------------------------------------------------------------- build
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDICT_BUILD_TESTS=OFF >/dev/null &&
@@ -60,6 +34,7 @@ install_tree() {
   diff <(cd "$prefix" && find . -type f | sort) - <<EOF
 ./bin/corvane
 ./bin/tessmark
+./$doc/LICENSE
 ./$doc/README.md
 ./$doc/changelog.gz
 ./$doc/copyright
@@ -195,6 +170,19 @@ unpacked_runs() {
   ! file "$root/usr/bin/corvane" "$root/usr/bin/tessmark" | grep -v ', stripped'
 }
 check "the package holds what cmake --install does, stripped" unpacked_runs
+# The copyright file names the holder of LICENSE under License: Expat, and
+# its standalone Expat paragraph is LICENSE's text from "Permission" on,
+# indented one space, with " ." for an empty line.
+copyright_expat() {
+  local file=$root/usr/share/doc/dictionary-tools/copyright
+  grep -qx "Copyright: $(sed -n 's/^Copyright (c) //p' "$top/LICENSE")" "$file" ||
+    { echo "no holder line of LICENSE"; cat "$file"; return 1; }
+  [ "$(grep -cx 'License: Expat' "$file")" = 2 ] ||
+    { echo "License: Expat is not named twice"; cat "$file"; return 1; }
+  diff <(awk '/^License: Expat$/ { n++; next } n == 2' "$file") \
+    <(sed -n '/^Permission/,$p' "$top/LICENSE" | sed 's/^$/./; s/^/ /')
+}
+check "the copyright file says License: Expat and carries its text" copyright_expat
 check "programs from cmake --install give the build's bytes" same_as_build "$prefix/bin" from-prefix
 check "programs from the package give the build's bytes" same_as_build "$root/usr/bin" from-deb
 installed_reader() {
@@ -268,5 +256,4 @@ for block in "$scratch/readme"/*.sh; do
   esac
 done
 
-echo "ship: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Checks what a Windows user gets: the ZIP file that CPack makes in the
+# MinGW-w64 cross build. Builds it, unpacks it into a fresh folder, checks
+# its names and text files, and runs the unpacked programs under Wine on the
+# examples, comparing their console text, exit statuses and files with those
+# of the build's own programs.
+#
+#   bash tests/zip_check.sh [BUILD_DIR]      (default: build-win32)
+#
+# A BUILD_DIR that was never configured is configured and built first, as
+# tests/run.sh does. Wine runs in $WINEPREFIX, by default BUILD_DIR/wineprefix
+# set up as tests/run.sh sets it up. Ends with "zip: N passed, M failed" and a
+# non-zero status when any check failed. mandoc, which the package needs, is
+# required when CI=true and skipped with a message otherwise.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${1:-$top/build-win32}")
+package=dictionary-tools-1.0.0-win64
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+in_ci=false
+[ "${CI:-}" = true ] && in_ci=true
+tag=zip
+# shellcheck source=tests/check_support.sh
+source "$top/tests/check_support.sh"
+
+# ---------------------------------------------------------------- build
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" \
+    -DDICT_WERROR=ON >/dev/null || { echo "zip: configure failed"; exit 1; }
+fi
+cmake --build "$build" -j2 >/dev/null || { echo "zip: build failed"; exit 1; }
+# Run alone, the script sets Wine up as tests/run.sh does: one server for
+# the whole run, with Wine's background programs started before the checks.
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+  wineserver -k >/dev/null 2>&1 || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1
+    wineserver -w
+  fi
+  wineserver -p </dev/null >/dev/null 2>&1
+  trap 'wineserver -k || true; rm -rf "$scratch"' EXIT
+  wine wineboot </dev/null >/dev/null 2>&1
+fi
+
+# ---------------------------------------------------------------- package
+# The package holds the manual pages as rendered by mandoc; without it (outside
+# CI) there is no package to check.
+needs mandoc || { summary; exit; }
+unpacked=$scratch/unpacked
+folder=$unpacked/$package
+make_and_unpack() {
+  rm -f "$build/$package.zip"
+  (cd "$build" && cpack -G ZIP) || return 1
+  python3 -m zipfile -e "$build/$package.zip" "$unpacked"
+}
+check "cpack -G ZIP makes $package.zip, and it unpacks" make_and_unpack
+
+# One folder, everything side by side in it; nothing of the Linux layout.
+zip_names() {
+  diff <(cd "$unpacked" && find . -mindepth 1 | sort) - <<EOF
+./$package
+./$package/LICENSE.txt
+./$package/README.txt
+./$package/corvane.exe
+./$package/corvane.html
+./$package/differences.txt
+./$package/index_reader.py
+./$package/notes.euc
+./$package/sample.edict
+./$package/tessmark.exe
+./$package/tessmark.html
+EOF
+}
+check "the ZIP holds one folder with the programs, pages, texts and examples" zip_names
+
+# The texts have CR LF line ends and the bytes of their sources otherwise;
+# the README has its version filled in and is plain ASCII. The examples are
+# data and keep their bytes.
+texts() {
+  local text
+  for text in notes.euc sample.edict index_reader.py; do
+    cmp "$folder/$text" "$top/examples/$text" || return 1
+  done
+  for text in LICENSE.txt README.txt differences.txt; do
+    if [ "$(grep -c $'\r$' "$folder/$text")" != "$(wc -l <"$folder/$text")" ] ||
+      [ "$(tail -c 2 "$folder/$text" | od -An -tx1)" != " 0d 0a" ]; then
+      echo "$text: a line does not end with CR LF"
+      return 1
+    fi
+  done
+  cmp <(tr -d '\r' <"$folder/LICENSE.txt") "$top/LICENSE" &&
+    cmp <(tr -d '\r' <"$folder/differences.txt") "$top/docs/differences.md" || return 1
+  ! LC_ALL=C grep -n '[^ -~'$'\r'']' "$folder/README.txt" ||
+    { echo "README.txt: not ASCII"; return 1; }
+  ! grep -n '@' "$folder/README.txt" || { echo "README.txt: not filled in"; return 1; }
+  head -n 1 "$folder/README.txt" | grep -q ' 1\.0\.0 for Windows'
+}
+check "the texts have CR LF line ends, the examples their own bytes" texts
+
+html_pages() {
+  local page html
+  for page in corvane tessmark; do
+    html=$folder/$page.html
+    if [ "$(head -n 1 "$html")" != '<!DOCTYPE html>' ] || [ "$(tail -n 1 "$html")" != '</html>' ] ||
+      ! grep -qx "  <title>${page^^}(1)</title>" "$html"; then
+      echo "$page.html: not an HTML page"
+      return 1
+    fi
+    # The text is there, not only the frame: a heading per section.
+    for section in SYNOPSIS CONSOLE_MESSAGES EXIT_STATUS EXAMPLES; do
+      grep -q "<h1 [^>]*id=\"$section\"" "$html" || { echo "$page.html: no $section"; return 1; }
+    done
+  done
+}
+check "corvane.html and tessmark.html are HTML pages of the manuals" html_pages
+
+# Runs both programs of one folder under Wine in a fresh directory: the
+# examples, tessmark's usage line and a refusal. Console text goes to files
+# (not pipes: Wine's background programs may hold a pipe open), and each
+# run's exit status to a list.
+run_examples() {  # run_examples EXE_DIR DIR
+  local n=0 tool args
+  mkdir -p "$2" && cp "$top/examples/notes.euc" "$top/examples/sample.edict" "$2/" || return 1
+  while read -r tool args; do
+    n=$((n + 1))
+    # shellcheck disable=SC2086  # the arguments are split on purpose
+    (cd "$2" && wine "$1/$tool.exe" $args </dev/null >"$n.out" 2>"$n.err")
+    echo "$tool${args:+ $args}: $?" >>"$2/statuses"
+  done <<'EOF'
+tessmark notes.euc
+tessmark
+corvane sample.edict
+corvane missing
+EOF
+}
+unpacked_runs() {
+  run_examples "$build" "$scratch/expected" && run_examples "$folder" "$scratch/from-zip" &&
+    diff -r "$scratch/expected" "$scratch/from-zip" || return 1
+  cat "$scratch/from-zip/statuses"
+  # The runs themselves did their work: the statuses are the documented
+  # ones, and the output files exist.
+  diff "$scratch/from-zip/statuses" - <<'EOF' &&
+tessmark notes.euc: 0
+tessmark: 0
+corvane sample.edict: 0
+corvane missing: 2
+EOF
+    [ -s "$scratch/from-zip/notes.SJS" ] && [ -s "$scratch/from-zip/sample.edict.IND" ]
+}
+check "the unpacked programs give the build's bytes under Wine" unpacked_runs
+
+summary
