@@ -2,7 +2,8 @@
 // the same name with the arguments the programs were designed with. Beyond
 // the calls themselves this file only copies the system's last error into
 // the layer's own error number at once, completes transfers larger than one
-// call can move, and turns processor faults into the filter's records.
+// call can move, keeps the same-file query away from named pipes, and turns
+// processor faults into the filter's records.
 #include <windows.h>
 
 #include <cstdint>
@@ -31,10 +32,20 @@ constexpr std::uint64_t LargestTransfer = 0x40000000u;
 /// without running anything of the runtime library.
 volatile LONG InFaultHandler = 0;
 
-/// A stack overflow is reported by a thread of its own: the faulting
-/// thread has no stack left to format and write the report.
+/// Stack the system keeps in reserve on the main thread for the dispatch of
+/// a stack overflow to its handler, which needs little itself: it only
+/// moves the thread on to where the report is made. Wine's dispatch takes
+/// about 2 KiB; Windows also saves the processor's extended state, a few
+/// KiB more.
+constexpr ULONG OverflowDispatchReserve = 16 * 1024;
+
+/// Where the faulting thread makes the report of a stack overflow (it takes
+/// about 2.5 KiB): the top of the stack below the start-up frame that set
+/// the filter. That frame stays for the whole run, and every frame below it
+/// belongs to the run of the main block, which the report ends; so the
+/// report may take their place.
+std::uintptr_t OverflowReportStack = 0;
 ExceptionRecord OverflowRecord{};
-HANDLE OverflowEvent = nullptr;
 
 HANDLE AsSystemHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -91,7 +102,9 @@ Handle Win32CreateFile(const char* name, std::uint32_t access, std::uint32_t sha
 
 // One request moves all its bytes, however many: calls of at most 1 GiB
 // follow each other until the count is reached (a read stops early only at
-// the end of the input) or a call fails.
+// the end of the input) or a call fails. A pipe whose writer has closed its
+// end fails the call with ERROR_BROKEN_PIPE: that is the end of the input,
+// and the bytes gathered before it belong to the request.
 bool Win32ReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
   auto* bytes = static_cast<char*>(buffer);
   std::uint64_t total = 0;
@@ -102,6 +115,7 @@ bool Win32ReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64
     DWORD got = 0;
     if (!::ReadFile(AsSystemHandle(handle), bytes + total, static_cast<DWORD>(chunk), &got,
                     nullptr)) {
+      if (::GetLastError() == ERROR_BROKEN_PIPE) break;
       *done = total;
       return Fail();
     }
@@ -169,9 +183,66 @@ bool Win32IdentityByHandle(Handle handle, FileIdentity* identity) {
   return true;
 }
 
+/// Skips `part` at `at`, ASCII case ignored; a backslash in `part` also
+/// matches '/'.
+bool SkipPart(const char*& at, const char* part) {
+  const char* from = at;
+  for (; *part != 0; ++part, ++from) {
+    char byte = *from;
+    if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte - 'A' + 'a');
+    if (byte == '/') byte = '\\';
+    if (byte != *part) return false;
+  }
+  at = from;
+  return true;
+}
+
+/// Skips a server's name and the separator after it.
+bool SkipServer(const char*& at) {
+  const char* from = at;
+  while (*from != 0 && *from != '\\' && *from != '/') ++from;
+  if (from == at || *from == 0) return false;
+  at = from + 1;
+  return true;
+}
+
+/// Whether the rest of a name after \\.\ or \\?\ lies in the pipe
+/// device: pipe\X, also through the Global link and from the root of the
+/// object names (GLOBALROOT\Device\NamedPipe\X, GLOBALROOT\??\pipe\X).
+bool InPipeDevice(const char* at) {
+  do {
+    if (SkipPart(at, "pipe\\")) return true;
+  } while (SkipPart(at, "global\\"));
+  if (!SkipPart(at, "globalroot\\")) return false;
+  if (SkipPart(at, "device\\namedpipe\\")) return true;
+  return (SkipPart(at, "??\\") || SkipPart(at, "global??\\") || SkipPart(at, "dosdevices\\")) &&
+         InPipeDevice(at);
+}
+
+/// Whether a name designates a named pipe, told from the name alone. The
+/// name is made full first (a string operation that opens nothing), so that
+/// '/', '.' and '..' read as the system's own open reads them.
+/// \\server\pipe\X is a pipe served through the network redirector.
+bool IsPipeName(const char* name) {
+  char full[MAX_PATH * 4];
+  DWORD length = ::GetFullPathNameA(name, sizeof full, full, nullptr);
+  const char* at = length > 0 && length < sizeof full ? full : name;
+  if (SkipPart(at, "\\\\?\\unc\\")) return SkipServer(at) && SkipPart(at, "pipe\\");
+  if (SkipPart(at, "\\\\.\\") || SkipPart(at, "\\\\?\\")) return InPipeDevice(at);
+  if (SkipPart(at, "\\\\")) return SkipServer(at) && SkipPart(at, "pipe\\");
+  return false;
+}
+
 // Opened with no access at all, which no other opener's share mode can
-// refuse, and with backup semantics, so that a directory answers too.
+// refuse, and with backup semantics, so that a directory answers too. A
+// named pipe is never opened: any open of its name connects to one of its
+// instances, which may be the only one its server offers. It has no
+// identity to compare anyway, so its name is reported as not known.
 bool Win32IdentityByName(const char* name, FileIdentity* identity) {
+  if (IsPipeName(name)) {
+    LastError = ERROR_NOT_SUPPORTED;
+    return false;
+  }
   HANDLE handle = ::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Fail();
@@ -201,51 +272,64 @@ ExceptionRecord RecordOf(const EXCEPTION_RECORD& system) {
   return record;
 }
 
-/// Every fault that no one handles reaches this filter, on the faulting
-/// thread's own stack.
-LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
-  InterlockedExchange(&InFaultHandler, 1);
+/// Reports a fault through the runtime's filter and ends the process. A
+/// fault met while a report is being made ends the process at once, with
+/// the status of a failed run and no second report.
+LONG ReportFault(const EXCEPTION_POINTERS* pointers) {
+  if (InterlockedExchange(&InFaultHandler, 1) != 0) {
+    ::TerminateProcess(::GetCurrentProcess(), 1);
+  }
   ExceptionRecord record = RecordOf(*pointers->ExceptionRecord);
   if (Filter != nullptr) Filter(record);
   ::TerminateProcess(::GetCurrentProcess(), 1);
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
+/// Every fault that no one handles reaches this filter, on the faulting
+/// thread's own stack.
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) { return ReportFault(pointers); }
+
+/// Reports the stack overflow kept in `OverflowRecord`; the thread comes
+/// here from the handler below, on the stack it had at start-up.
+void ReportOverflow() {
+  if (Filter != nullptr) Filter(OverflowRecord);
+  ::TerminateProcess(::GetCurrentProcess(), 1);
+}
+
 /// Sees every exception before any frame does, the compiler's own C++
-/// throws included; it reacts to a stack overflow only, which never reaches
-/// the top-level filter. The report is the watchdog's to make; this thread
-/// waits until the watchdog ends the process.
+/// throws included, and reacts to a stack overflow only. What is left of
+/// the stack there may not hold the report: Wine raises the exception two
+/// pages before the end whatever guarantee was asked for, and its dispatch
+/// leaves about 2 KiB. So the same thread goes on in ReportOverflow, as if
+/// called there with the stack pointer at `OverflowReportStack`, with no
+/// caller to return to.
 LONG WINAPI StackOverflowHandler(EXCEPTION_POINTERS* pointers) {
   if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  if (InterlockedExchange(&InFaultHandler, 1) != 0) ::Sleep(INFINITE);
+  if (InterlockedExchange(&InFaultHandler, 1) != 0) {
+    ::TerminateProcess(::GetCurrentProcess(), 1);
+  }
   OverflowRecord = RecordOf(*pointers->ExceptionRecord);
-  ::SetEvent(OverflowEvent);
-  ::Sleep(INFINITE);
-  return EXCEPTION_CONTINUE_SEARCH;
+  // A call leaves the stack pointer 16-byte aligned with 32 bytes of home
+  // space for the callee above it, then pushes the return address.
+  CONTEXT* context = pointers->ContextRecord;
+  context->Rsp = OverflowReportStack - 32 - 8;
+  *reinterpret_cast<DWORD64*>(context->Rsp) = 0;
+  context->Rip = reinterpret_cast<DWORD64>(&ReportOverflow);
+  return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-/// Started with the filter; waits for a stack overflow and reports it with
-/// a stack of its own.
-DWORD WINAPI Watchdog(void*) {
-  ::WaitForSingleObject(OverflowEvent, INFINITE);
-  if (Filter != nullptr) Filter(OverflowRecord);
-  ::TerminateProcess(::GetCurrentProcess(), 1);
-  return 0;
-}
-
+// The programs run on their main thread alone, which sets the filter once,
+// during start-up.
 void Win32SetFilter(ExceptionFilter filter) {
   Filter = filter;
   ::SetUnhandledExceptionFilter(TopLevelFilter);
-  if (OverflowEvent != nullptr) return;
-  OverflowEvent = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE thread = OverflowEvent != nullptr
-                      ? ::CreateThread(nullptr, 64 * 1024, Watchdog, nullptr,
-                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
-                      : nullptr;
-  if (thread == nullptr) return;
-  ::CloseHandle(thread);
+  if (OverflowReportStack != 0) return;
+  volatile char here = 0;
+  OverflowReportStack = reinterpret_cast<std::uintptr_t>(&here) & ~std::uintptr_t{15};
+  ULONG reserve = OverflowDispatchReserve;
+  ::SetThreadStackGuarantee(&reserve);
   ::AddVectoredExceptionHandler(1, StackOverflowHandler);
 }
 

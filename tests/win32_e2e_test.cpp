@@ -1,12 +1,14 @@
 // End-to-end cases of the Windows build only: exact command lines through
 // the system's own command-line string, share modes held by another
-// process, a missing or character-device standard output, and the file
-// names that Windows reads in its own way (drives, '\', a final '.', case,
-// the 260-byte path limit). The other cases run on both builds from the
-// shared test files.
+// process, a missing or character-device standard output, the file names
+// that Windows reads in its own way (drives, '\', a final '.', case, the
+// 260-byte path limit), input from a named pipe, and the one thread of a
+// run. The other cases run on both builds from the shared test files.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,28 +16,6 @@
 #include "tests/tool_runner.h"
 
 namespace {
-
-const std::string TessmarkBanner =
-    "Tessmark v1.0\n"
-    "Converts a text file from EUC-JP to Shift_JIS, line by line.\n"
-    "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
-    "\r\n";
-const std::string TessmarkSuccess = TessmarkBanner + "Converting... done!\r\n";
-const std::string TessmarkUsage =
-    TessmarkBanner + "USAGE: Tessmark inputfilename.euc outputfilename.sjs\n\r\n";
-const std::string CorvaneBanner = "Corvane Test v0.2\n\r\n";
-
-std::string TessmarkRefuses(const std::string& name) {
-  return TessmarkBanner + "Can not open/creat file: " + name + "\r\n";
-}
-
-std::string CorvaneRefuses(const std::string& name) {
-  return CorvaneBanner + "Error while opening file or file not found: " + name + "\r\n";
-}
-
-std::string CorvaneLoaded(const std::string& name) {
-  return CorvaneBanner + "Loading: [" + name + "] done!\r\n";
-}
 
 // tessmark's input and its conversion; corvane's dictionary and its index.
 const std::string Text = "\xA4\xA2\xA4\xA4 \xB0\xA1\r\n";
@@ -51,6 +31,17 @@ std::string FullPath(const std::string& name) {
   return length == 0 || length >= sizeof path ? name : std::string(path, length);
 }
 
+/// Waits until a helper has made the file `marker`, which it does once its
+/// file or pipe is ready.
+::testing::AssertionResult MarkerAppears(ToolProcess& helper, const std::string& marker) {
+  for (int waited = 0; !FileExists(marker); ++waited) {
+    if (helper.HasEnded()) return ::testing::AssertionFailure() << "the helper ended first";
+    if (waited >= 5000) return ::testing::AssertionFailure() << "the helper took too long";
+    Sleep(2);
+  }
+  return ::testing::AssertionSuccess();
+}
+
 /// Runs `program` with exactly `commandLine` as its command-line string.
 ToolRun RunWithCommandLine(const std::string& program, const std::string& commandLine,
                            const ScratchDirectory& dir, bool nulOutput = false) {
@@ -58,21 +49,6 @@ ToolRun RunWithCommandLine(const std::string& program, const std::string& comman
   std::vector<std::string> arguments = {"command-line", FullPath(program)};
   if (nulOutput) arguments.push_back("nul");
   return RunTool(FullPath(COMMAND_LAUNCHER_PATH), arguments, dir.Path());
-}
-
-/// The unhandled-exception report of an EInOutError with `code`, its code
-/// address in 8 hexadecimal digits.
-::testing::AssertionResult IsIOReport(const std::string& text, const std::string& module,
-                                      int code) {
-  const std::string head = "Exception EInOutError in module " + module + " at ";
-  const std::string tail = ".\nI/O error " + std::to_string(code) + ".\r\n";
-  bool shaped = text.size() == head.size() + 8 + tail.size() &&
-                text.compare(0, head.size(), head) == 0 &&
-                text.compare(head.size() + 8, tail.size(), tail) == 0 &&
-                text.find_first_not_of("0123456789ABCDEF", head.size()) == head.size() + 8;
-  if (shaped) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "not the report of I/O error " << code << ": [" << text
-                                       << "]";
 }
 
 // --- The command line, byte for byte ------------------------------------------
@@ -89,19 +65,19 @@ struct CommandLineCase {
 TEST(Win32CommandLine, TessmarkSplitsTheSystemsCommandLine) {
   const CommandLineCase cases[] = {
       {"a quoted section joins the bytes around it", "tsm a\"b c\"d", "",
-       TessmarkRefuses("ab cd"), 2, ""},
-      {"a lone pair of quotes is no argument", "tsm \"\"", "", TessmarkUsage, 0, ""},
-      {"a pair of quotes before the input", "tsm \"\" in.euc", "in.euc", TessmarkSuccess, 0,
+       tessmark_text::Refuses("ab cd"), 2, ""},
+      {"a lone pair of quotes is no argument", "tsm \"\"", "", tessmark_text::Usage, 0, ""},
+      {"a pair of quotes before the input", "tsm \"\" in.euc", "in.euc", tessmark_text::Success, 0,
        "in.SJS"},
-      {"an unclosed quote runs to the end", "tsm \"ab c\tx", "", TessmarkRefuses("ab c\tx"), 2,
-       ""},
-      {"a tab separates", "tsm in.euc\tout.sjs", "in.euc", TessmarkSuccess, 0, "out.sjs"},
+      {"an unclosed quote runs to the end", "tsm \"ab c\tx", "",
+       tessmark_text::Refuses("ab c\tx"), 2, ""},
+      {"a tab separates", "tsm in.euc\tout.sjs", "in.euc", tessmark_text::Success, 0, "out.sjs"},
       {"a control byte separates", "tsm\x01in.euc\x1Fout.sjs\x0D\x0A", "in.euc",
-       TessmarkSuccess, 0, "out.sjs"},
+       tessmark_text::Success, 0, "out.sjs"},
       {"bytes of 0x80 and above stay", "tsm \xA4\xA2\x80\xFF.euc", "",
-       TessmarkRefuses("\xA4\xA2\x80\xFF.euc"), 2, ""},
+       tessmark_text::Refuses("\xA4\xA2\x80\xFF.euc"), 2, ""},
       {"a quoted program name with a space", "\"C:\\My Tools\\tsm\" in.euc o.sjs", "in.euc",
-       TessmarkSuccess, 0, "o.sjs"},
+       tessmark_text::Success, 0, "o.sjs"},
   };
   for (const CommandLineCase& c : cases) {
     SCOPED_TRACE(c.Note);
@@ -126,7 +102,7 @@ TEST(Win32CommandLine, NamesWithBytesOf0x80AndAboveReachTheFileSystem) {
   WriteFileBytes(dir / "\xE4\xF6\xFC.euc", Text);
   ToolRun run = RunWithCommandLine(TESSMARK_PATH, "tsm \xE4\xF6\xFC.euc", dir);
   EXPECT_EQ(run.ExitStatus, 0);
-  EXPECT_EQ(run.Stdout, TessmarkSuccess);
+  EXPECT_EQ(run.Stdout, tessmark_text::Success);
   EXPECT_EQ(Hex(ReadFileBytes(dir / "\xE4\xF6\xFC.SJS")), Hex(Converted));
 }
 
@@ -135,7 +111,8 @@ TEST(Win32CommandLine, CorvaneTakesTheDefaultNameAfterEmptyPairs) {
   WriteFileBytes(dir / "Edict", Dictionary);
   ToolRun run = RunWithCommandLine(CORVANE_PATH, "corvane \"\" \"\"", dir);
   EXPECT_EQ(run.ExitStatus, 0);
-  EXPECT_EQ(run.Stdout, CorvaneLoaded("Edict") + "\rWriting... done!\r\n");
+  EXPECT_EQ(run.Stdout,
+            corvane_text::Banner + corvane_text::Loading("Edict") + corvane_text::WritingDone);
   EXPECT_EQ(Hex(ReadFileBytes(dir / "Edict.IND")), Hex(DictionaryIndex));
 }
 
@@ -178,11 +155,7 @@ TEST_P(Win32ShareModes, OpenFailsExactlyWhereTheModesConflict) {
   WriteFileBytes(dir / "in.euc", Text);
   WriteFileBytes(dir / "out.sjs", "old output");
   ToolProcess holder(FullPath(FILE_HOLDER_PATH), {c.Held, c.Access, c.Share, "held"}, dir.Path());
-  for (int waited = 0; !FileExists(dir / "held"); ++waited) {
-    ASSERT_FALSE(holder.HasEnded()) << "the holder could not open " << c.Held;
-    ASSERT_LT(waited, 5000) << "the holder did not open " << c.Held;
-    Sleep(2);
-  }
+  ASSERT_TRUE(MarkerAppears(holder, dir / "held")) << "holding " << c.Held;
   ToolRun run = c.Corvane ? RunTool(CORVANE_PATH, {"x"}, dir.Path())
                           : RunTool(TESSMARK_PATH, {"in.euc", "out.sjs"}, dir.Path());
   EXPECT_EQ(run.Stderr, "");
@@ -198,10 +171,12 @@ TEST_P(Win32ShareModes, OpenFailsExactlyWhereTheModesConflict) {
   EXPECT_EQ(run.ExitStatus, 2);
   std::string held = c.Held;
   if (c.Corvane) {
-    EXPECT_EQ(run.Stdout, held == "x" ? CorvaneRefuses("x") : CorvaneLoaded("x") +
-                          "Error while opening file or file not found: x.IND\r\n");
+    EXPECT_EQ(run.Stdout, corvane_text::Banner +
+                              (held == "x" ? corvane_text::OpenError("x")
+                                           : corvane_text::Loading("x") +
+                                                 corvane_text::OpenError("x.IND")));
   } else {
-    EXPECT_EQ(run.Stdout, TessmarkRefuses(held));
+    EXPECT_EQ(run.Stdout, tessmark_text::Refuses(held));
   }
   // Nothing was replaced.
   EXPECT_EQ(ReadFileBytes(dir / "x.IND"), "old index");
@@ -277,7 +252,7 @@ TEST(Win32Names, DerivedOutputNames) {
     WriteFileBytes(dir / c.Input, Text);
     ToolRun run = RunTool(TESSMARK_PATH, c.Arguments, dir.Path());
     EXPECT_EQ(run.ExitStatus, 0);
-    EXPECT_EQ(run.Stdout, TessmarkSuccess);
+    EXPECT_EQ(run.Stdout, tessmark_text::Success);
     EXPECT_EQ(Hex(ReadFileBytes(dir / c.Output)), Hex(Converted));
   }
 }
@@ -304,7 +279,7 @@ TEST(Win32Names, OutputThatIsTheInputIsRefused) {
     ASSERT_TRUE(CreateHardLinkA((dir / "hard.sjs").c_str(), (dir / c.Input).c_str(), nullptr));
     ToolRun run = RunTool(TESSMARK_PATH, c.Arguments, dir.Path());
     EXPECT_EQ(run.ExitStatus, 2);
-    EXPECT_EQ(run.Stdout, TessmarkRefuses(c.Refused));
+    EXPECT_EQ(run.Stdout, tessmark_text::Refuses(c.Refused));
     EXPECT_EQ(ReadFileBytes(dir / c.Input), Text);
   }
 }
@@ -321,7 +296,7 @@ TEST(Win32Names, NamesBeyondTheSystemLimitAreRefusedWhole) {
   ASSERT_GE(output.size(), 260u);
   ToolRun run = RunTool(TESSMARK_PATH, {"in.euc", output}, dir.Path());
   EXPECT_EQ(run.ExitStatus, 2);
-  EXPECT_EQ(run.Stdout, TessmarkRefuses(output));
+  EXPECT_EQ(run.Stdout, tessmark_text::Refuses(output));
   WIN32_FIND_DATAA found{};
   HANDLE search = FindFirstFileA((dir / directory + "/*").c_str(), &found);
   int entries = 0;
@@ -332,6 +307,89 @@ TEST(Win32Names, NamesBeyondTheSystemLimitAreRefusedWhole) {
     FindClose(search);
   }
   EXPECT_EQ(entries, 0) << "a file of a shortened name was created";
+}
+
+// --- Input from a named pipe -----------------------------------------------------
+
+// The server writes 3 bytes at a time, so requests come back short and
+// characters arrive split; the last line has no line end and stops at the
+// pipe's end. No form of the name may take an instance before the real open
+// (a one-instance pipe would then refuse it), and the bytes read in the
+// request that meets the pipe's end belong to the input.
+TEST(Win32NamedPipe, InputIsReadToThePipesEnd) {
+  const struct {
+    const char* Note;
+    int Instances;
+    std::string Prefix;  // the pipe's name follows
+  } cases[] = {
+      {"one instance", 1, "\\\\.\\pipe\\"},
+      {"two instances", 2, "\\\\.\\pipe\\"},
+      {"'/' and another case", 1, "//./PIPE/"},
+      {"the literal device prefix", 1, "\\\\?\\pipe\\"},
+      {"through '..' and the Global link", 1, "\\\\.\\x\\..\\Global\\pipe\\"},
+      {"from the root of the object names", 1, "\\\\.\\GLOBALROOT\\Device\\NamedPipe\\"},
+  };
+  const std::string input = Repeat(Text, 20) + "\xB0\xA1 end";
+  const std::string converted = Repeat(Converted, 20) + "\x88\x9F end\r\n";
+  int served = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Note);
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "data", input);
+    const std::string name =
+        "tessmark-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++served);
+    ToolProcess server(FullPath(PIPE_SERVER_PATH),
+                       {name, std::to_string(c.Instances), "data", "ready"}, dir.Path());
+    ASSERT_TRUE(MarkerAppears(server, dir / "ready"));
+    ToolRun run = RunTool(TESSMARK_PATH, {c.Prefix + name, "out.sjs"}, dir.Path());
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.Stdout, tessmark_text::Success);
+    EXPECT_EQ(run.Stderr, "");
+    EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "out.sjs"), converted));
+  }
+}
+
+// --- One thread ------------------------------------------------------------------
+
+// The count before start-up is what a plain program shows under the same
+// system.
+TEST(Win32Threads, StartUpStartsNoThread) {
+  ScratchDirectory dir;
+  ToolRun run = RunTool(FAULT_RAISER_PATH, {"threads"}, dir.Path());
+  EXPECT_EQ(run.ExitStatus, 0);
+  std::smatch counts;
+  ASSERT_TRUE(std::regex_match(run.Stdout, counts,
+                               std::regex("before the fault ([0-9]+) ([0-9]+)\r\n")))
+      << run.Stdout;
+  EXPECT_EQ(counts[2], counts[1]) << "threads after start-up, and before";
+}
+
+// The faulting thread reports its own stack overflow, every time and with
+// nothing else on standard error; four runs at a time, as a busy machine
+// would have them.
+TEST(Win32Threads, StackOverflowIsReportedEveryTime) {
+  const std::regex report(
+      "before the fault Exception EStackOverflow in module fault_raiser\\.exe at "
+      "[0-9A-F]{8}\\.\nStack overflow\\.\r\n");
+  ScratchDirectory dir;
+  int wrong = 0;
+  for (int group = 0; group < 6; ++group) {
+    std::vector<std::unique_ptr<ToolProcess>> runs;
+    for (int i = 0; i < 8; ++i) {
+      runs.push_back(std::make_unique<ToolProcess>(FAULT_RAISER_PATH,
+                                                   std::vector<std::string>{"stack"}, dir.Path()));
+    }
+    for (auto& process : runs) {
+      ToolRun run = process->Finish(60);
+      bool right =
+          run.ExitStatus == 1 && std::regex_match(run.Stdout, report) && run.Stderr.empty();
+      if (!right && wrong++ == 0) {
+        ADD_FAILURE() << "status " << run.ExitStatus << "\nstdout: " << run.Stdout
+                      << "\nstderr: " << run.Stderr;
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "runs out of 48 that went wrong";
 }
 
 }  // namespace
