@@ -36,7 +36,8 @@ inline bool IsBlockFileOpen(const BlockFile& file) {
 void OpenBlockFile(BlockFile& file, const std::string& name);
 
 /// Binds the name and creates the file, or empties an existing one, open for
-/// reading and writing. On failure the handle stays not open.
+/// reading and writing, unless it is a file that no output may be (see
+/// `CreateOutputFile`). On failure the handle stays not open.
 void CreateBlockFile(BlockFile& file, const std::string& name);
 
 /// The file's size in bytes; -1 when the query fails.

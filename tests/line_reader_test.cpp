@@ -20,6 +20,7 @@
 #include "converter/line_copy.h"
 #include "converter/textfile.h"
 #include "converter/transcode.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -84,6 +85,8 @@ class LineReaderTest : public ::testing::Test {
     platform::Calls.WriteFile = FakeWriteFile;
     platform::Calls.GetFileType = FakeGetFileType;
     platform::Calls.CloseHandle = FakeCloseHandle;
+    platform::Calls.GetFileInformationByHandle = FakeFileIdentity;
+    platform::Calls.SetEndOfFile = FakeSetEndOfFile;
     TakeIOResult();
   }
   void TearDown() override { platform::Calls = saved_; }
