@@ -1,14 +1,19 @@
 // The programs in the surroundings a shell can give them: standard streams
 // closed, redirected onto the file being made, on a pipe nobody reads or on
-// one set non-blocking; a file-size limit; FIFOs whose other end comes late;
-// memory that runs out during start-up; a program file with an odd name.
+// one set non-blocking; names that designate the input or a standard
+// stream's file only once the input is open; a file-size limit; FIFOs whose
+// other end comes late; an output under another process's lease; memory
+// that runs out during start-up; a program file with an odd name.
 // Each case runs the built program through bash in a scratch directory and
 // checks the console bytes, the exit status and the files left behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -160,6 +165,39 @@ TEST(RuntimeStreams, InputAndOutputOnTheSamePipeAreRefused) {
   }
 }
 
+// The output name designates the input, or what a standard stream writes
+// to, only once the input is open: /dev/fd/3 is the FIFO open on
+// descriptor 3, and out.sjs becomes a second name of the stream's file
+// while the program waits for the FIFO's writer. Refused all the same,
+// without waiting; the file keeps just what the shell sent there.
+TEST(RuntimeStreams, RefusesANameThatComesToDesignateAFileInUse) {
+  struct Case {
+    const char* what;
+    std::string script;
+    std::string console;
+    std::string log;  // what the file "log" holds afterwards
+  } cases[] = {
+      {"a FIFO input on descriptor 3",
+       "mkfifo f; (printf 'x\\r\\n' > f &); exec \"$0\" f /dev/fd/3", Refuses("/dev/fd/3"),
+       ""},
+      {"standard output's file, linked while the input waits",
+       "mkfifo f; exec > log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; echo x > f; wait $!",
+       "", Refuses("out.sjs")},
+      {"standard error's file, linked while the input waits",
+       "mkfifo f; exec 2> log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; echo x > f; wait $!",
+       Refuses("out.sjs"), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    ToolRun run = RunScript(TESSMARK_PATH, c.script, dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 2);
+    EXPECT_EQ(run.Stdout, c.console);
+    EXPECT_EQ(Hex(ReadFileBytes(dir / "log")), Hex(c.log));
+  }
+}
+
 // ------------------------------------------------------------------ limits
 
 // Past the file-size limit a write fails like any other: a report, status 1.
@@ -264,6 +302,102 @@ TEST(RuntimeLimits, ExhaustedMemoryIsReportedNeverAborted) {
   EXPECT_FALSE(FileExists(dir / "x.IND"));
 }
 
+// Start-up with little memory never aborts, whatever the C++ library could
+// set aside for itself. Each limit is swept in small steps from where the
+// system loader itself cannot load the program up to where the program runs
+// several times in a row; every run in between ends as the program ends a
+// run: a normal run, the EOutOfMemory report with status 1, or the runtime
+// error report alone with status 203. Never by a signal.
+TEST(RuntimeLimits, StartUpWithLittleMemoryNeverAborts) {
+#if DICT_SANITIZED_TESTS
+  GTEST_SKIP() << "the sanitizers reserve more address space than these limits allow";
+#endif
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "x", Line);
+  WriteFileBytes(dir / "in.euc", Text);
+  const struct {
+    ToolCase tool;
+    std::string success;
+  } tools[] = {
+      {{"corvane", CORVANE_PATH, "x", "corvane"},
+       CorvaneBanner + Loading("x") + corvane_text::WritingDone},
+      {{"tessmark", TESSMARK_PATH, "in.euc out.sjs", "tessmark"}, tessmark_text::Success},
+  };
+  const struct {
+    const char* option;  // of ulimit, in KiB
+    int step;
+    int high;  // a limit the programs run within
+  } limits[] = {{"-v", 4, 16 * 1024}, {"-d", 3, 2 * 1024}};
+  for (const auto& [tool, success] : tools) {
+    for (const auto& limit : limits) {
+      const std::string what = std::string(tool.what) + " under ulimit " + limit.option;
+      auto run = [&](int kib) {
+        return RunScript(tool.program,
+                         std::string("ulimit ") + limit.option + " " + std::to_string(kib) +
+                             "; exec \"$0\" " + tool.arguments,
+                         dir.Path());
+      };
+      // The loader reports its own failure with status 127 before the
+      // program runs.
+      auto loaderFailed = [](const ToolRun& run) {
+        return run.ExitStatus == 127 && run.Stdout.empty() &&
+               (run.Stderr.find("error while loading shared libraries") != std::string::npos ||
+                run.Stderr == "out of memory\n");
+      };
+      // Checks how a run ended; true for a normal run.
+      auto ranNormally = [&](const ToolRun& run, int kib) {
+        SCOPED_TRACE(what + " " + std::to_string(kib));
+        EXPECT_FALSE(run.TimedOut);
+        if (loaderFailed(run)) return false;
+        switch (run.ExitStatus) {
+          case 0: EXPECT_EQ(run.Stdout, success); return run.Stdout == success;
+          case 1:
+            EXPECT_TRUE(EndsInReport(run.Stdout, tool.module, "EOutOfMemory", "Out of memory."));
+            EXPECT_EQ(run.Stderr, "");
+            return false;
+          case 203:
+            EXPECT_EQ(run.Stdout, "");
+            EXPECT_EQ(run.Stderr, "Error: Runtime error 203 at 00000000\n");
+            return false;
+          default:
+            ADD_FAILURE() << "status " << run.ExitStatus << " (-1: a signal), stderr ["
+                          << run.Stderr << "]";
+            return false;
+        }
+      };
+      // Halve the limit until the loader fails, then find its edge by
+      // bisection; every run on the way is checked too.
+      int ran = limit.high;
+      int failed = ran;
+      ASSERT_TRUE(ranNormally(run(ran), ran)) << what;
+      for (;;) {
+        failed /= 2;
+        ASSERT_GT(failed, 0) << what << ": the loader never failed";
+        ToolRun attempt = run(failed);
+        if (loaderFailed(attempt)) break;
+        ranNormally(attempt, failed);
+        ran = failed;
+      }
+      while (ran - failed > limit.step) {
+        int middle = failed + (ran - failed) / 2;
+        ToolRun attempt = run(middle);
+        if (loaderFailed(attempt)) {
+          failed = middle;
+        } else {
+          ranNormally(attempt, middle);
+          ran = middle;
+        }
+      }
+      // From the edge, small steps until four normal runs in a row.
+      int normalRuns = 0;
+      for (int kib = failed; normalRuns < 4; kib += limit.step) {
+        ASSERT_LE(kib, limit.high) << what;
+        normalRuns = ranNormally(run(kib), kib) ? normalRuns + 1 : 0;
+      }
+    }
+  }
+}
+
 // ------------------------------------------------------------------- FIFOs
 
 /// Opens the FIFO for writing (waiting for its reader), writes, closes.
@@ -305,6 +439,60 @@ TEST(RuntimeFifos, InputWaitsForAWriterThatComesLate) {
       EXPECT_EQ(Hex(ReadFileBytes(dir / "out.sjs")), Hex(Converted));
     }
   }
+}
+
+// ------------------------------------------------------------------ leases
+
+// An output that another process holds under a read lease (as a file server
+// may) is waited for, as any writer waits, until the lease is given up; then
+// it is written as usual.
+TEST(RuntimeLeases, AnOutputUnderALeaseIsWaitedFor) {
+  struct Case {
+    const char* what;
+    std::string program;
+    std::vector<std::string> arguments;
+    std::string output;
+    std::string console;
+    std::string bytes;
+  } cases[] = {
+      {"tessmark", TESSMARK_PATH, {"in.euc", "out.sjs"}, "out.sjs", tessmark_text::Success,
+       Converted},
+      {"corvane", CORVANE_PATH, {"x"}, "x.IND",
+       CorvaneBanner + Loading("x") + corvane_text::WritingDone, Record},
+  };
+  // A lease's holder is sent SIGIO when a writer comes; this test gives the
+  // lease up itself.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGIO, &ignore, &previous);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "x", Line);
+    WriteFileBytes(dir / "in.euc", Text);
+    WriteFileBytes(dir / c.output, "old bytes");
+    int holder = open((dir / c.output).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    if (fcntl(holder, F_SETLEASE, F_RDLCK) != 0) {
+      const int error = errno;
+      close(holder);
+      sigaction(SIGIO, &previous, nullptr);
+      GTEST_SKIP() << "the file system grants no lease here: " << std::strerror(error);
+    }
+    ToolProcess tool(c.program, c.arguments, dir.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(tool.HasEnded()) << "did not wait for the lease";
+    EXPECT_EQ(ReadFileBytes(dir / c.output), "old bytes") << "emptied under the lease";
+    fcntl(holder, F_SETLEASE, F_UNLCK);
+    close(holder);
+    ToolRun run = tool.Finish(TimeLimit);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.Stdout, c.console);
+    EXPECT_EQ(Hex(ReadFileBytes(dir / c.output)), Hex(c.bytes));
+  }
+  sigaction(SIGIO, &previous, nullptr);
 }
 
 // ---------------------------------------------------------- the module name
