@@ -328,7 +328,9 @@ TEST(RuntimeLimits, StartUpWithLittleMemoryNeverAborts) {
     int step;
     int high;  // a limit the programs run within
   } limits[] = {{"-v", 4, 16 * 1024}, {"-d", 3, 2 * 1024}};
-  for (const auto& [tool, success] : tools) {
+  for (const auto& entry : tools) {
+    const ToolCase& tool = entry.tool;
+    const std::string& success = entry.success;
     for (const auto& limit : limits) {
       const std::string what = std::string(tool.what) + " under ulimit " + limit.option;
       auto run = [&](int kib) {
