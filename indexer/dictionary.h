@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
 #include "indexer/blockfile.h"
 
 /// The name exactly as chosen; the index name is this followed by ".IND".

@@ -3,8 +3,6 @@
 #include <cstring>
 
 #include "runtime/console.h"
-#include "platform/platform.h"
-#include "runtime/program.h"
 #include "indexer/dictionary.h"
 
 namespace {
