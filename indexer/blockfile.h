@@ -5,7 +5,8 @@
 // No operation raises. Each one reports failure only through the I/O result
 // code: the system's error number when a call fails, 100 for a short read,
 // 101 for a short write, 103 for an operation on a handle that is not open
-// (no system call is made then). Callers follow each operation with
+// (no system call is made then), and for a create those of
+// `CreateOutputFile`. Callers follow each operation with
 // `CheckIOResult` (checked) or `TakeIOResult` (the opens, unchecked).
 #pragma once
 
