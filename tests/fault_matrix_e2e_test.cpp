@@ -38,10 +38,15 @@ using Names = std::vector<std::string>;
 /// Seconds after which a run is killed and the case fails.
 constexpr int TimeLimit = 10;
 
-enum class Tool { Tessmark, Corvane };
+/// `TessmarkInShell` is bash running the script of the row's first argument,
+/// with tessmark as "$0": for surroundings only a shell sets up.
+enum class Tool { Tessmark, Corvane, TessmarkInShell };
 
-std::string PathOf(Tool tool) { return tool == Tool::Tessmark ? TESSMARK_PATH : CORVANE_PATH; }
-std::string ModuleOf(Tool tool) { return tool == Tool::Tessmark ? "tessmark" : "corvane"; }
+std::string PathOf(Tool tool) {
+  if (tool == Tool::TessmarkInShell) return "/bin/bash";
+  return tool == Tool::Tessmark ? TESSMARK_PATH : CORVANE_PATH;
+}
+std::string ModuleOf(Tool tool) { return tool == Tool::Corvane ? "corvane" : "tessmark"; }
 
 // --- The files every scratch directory starts with ------------------------
 
@@ -167,7 +172,6 @@ struct MatrixCase {
   int Status;
   std::map<std::string, std::string> Created;  // files the run creates or replaces
   std::string Stale;  // if set, run again with an old file of this name present
-  std::string Shell;  // if set, the program runs through bash after these commands
 };
 
 void PrintTo(const MatrixCase& row, std::ostream* out) { *out << row.Label; }
@@ -196,125 +200,125 @@ const MatrixCase MatrixCases[] = {
     // Closed: the stream cannot be opened, code 103. The existing output,
     // named or derived, must not be emptied.
     {"TessmarkStdoutClosed", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"}, StdoutTarget::Closed,
-     "", 103, 1, {}, "out.sjs", ""},
+     "", 103, 1, {}, "out.sjs"},
     {"TessmarkStdoutClosedOneArgument", Tool::Tessmark, NoSetup, {"in.euc"},
-     StdoutTarget::Closed, "", 103, 1, {}, "in.SJS", ""},
+     StdoutTarget::Closed, "", 103, 1, {}, "in.SJS"},
     // /dev/full: the banner's write fails with "no space", code 112.
     {"TessmarkStdoutFull", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"}, StdoutTarget::DevFull,
-     "", 112, 1, {}, "out.sjs", ""},
+     "", 112, 1, {}, "out.sjs"},
     {"TessmarkStdoutFullOneArgument", Tool::Tessmark, NoSetup, {"in.euc"},
-     StdoutTarget::DevFull, "", 112, 1, {}, "in.SJS", ""},
+     StdoutTarget::DevFull, "", 112, 1, {}, "in.SJS"},
     // A pipe nobody reads: SIGPIPE does not kill the program, the write
     // fails with code 109. The banner is over 128 bytes, so the first
     // buffer goes out, and fails, before the files are opened.
     {"TessmarkStdoutPipeWithoutReader", Tool::Tessmark, NoSetup, {"in.euc"},
-     StdoutTarget::BrokenPipe, "", 109, 1, {}, "in.SJS", ""},
+     StdoutTarget::BrokenPipe, "", 109, 1, {}, "in.SJS"},
     // Closed: no index is created, an old one is left alone.
     {"CorvaneStdoutClosed", Tool::Corvane, NoSetup, {"x"}, StdoutTarget::Closed, "", 103, 1, {},
-     "x.IND", ""},
+     "x.IND"},
     // /dev/full is a character device: each group is pushed, the banner fails.
     {"CorvaneStdoutFull", Tool::Corvane, NoSetup, {"x"}, StdoutTarget::DevFull, "", 112, 1, {},
-     "x.IND", ""},
+     "x.IND"},
     // A pipe nobody reads: the loading line of a 150-byte name fills the
     // 128-byte buffer, whose write fails before the index is created.
     {"CorvaneStdoutPipeWithoutReader", Tool::Corvane,
      [](const std::string& d) { WriteFileBytes(d + "/" + LongName, Dictionary); }, {LongName},
-     StdoutTarget::BrokenPipe, "", 109, 1, {}, LongName + ".IND", ""},
+     StdoutTarget::BrokenPipe, "", 109, 1, {}, LongName + ".IND"},
     // A pipe nobody reads, but all the console text fits in the buffer: it
     // waits for the program's end, where the write fails too and is
     // reported on standard error with status 1. The index is complete.
     {"CorvaneStdoutPipeWithoutReaderShortText", Tool::Corvane, NoSetup, {"x"},
-     StdoutTarget::BrokenPipe, "", 109, 1, {{"x.IND", DictionaryIndex}}, "x.IND", ""},
+     StdoutTarget::BrokenPipe, "", 109, 1, {{"x.IND", DictionaryIndex}}, "x.IND"},
 
     // --- FIFOs. An input FIFO waits for its writer (see runtime_e2e_test.cpp);
     // an output FIFO never waits for its reader.
 
     // Output with no reader: refused like any output that cannot be made.
     {"TessmarkOutputFifoWithoutReader", Tool::Tessmark, MakeFifoF, {"in.euc", "f"},
-     StdoutTarget::File, Refuses("f"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("f"), 0, 2, {}, ""},
     // The index name is a FIFO: refused after loading, the FIFO stays.
     {"CorvaneIndexFifo", Tool::Corvane, [](const std::string& d) { MakeFifo(d + "/x.IND"); },
-     {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, "", ""},
+     {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, ""},
 
     // --- Directories where a file is wanted.
 
     // The input is a directory.
     {"TessmarkInputDirectory", Tool::Tessmark, MakeDirectories, {"adir"}, StdoutTarget::File,
-     Refuses("adir"), 0, 2, {}, "", ""},
+     Refuses("adir"), 0, 2, {}, ""},
     // The output named by the second argument is a directory.
     {"TessmarkOutputDirectory", Tool::Tessmark, MakeDirectories, {"in.euc", "outdir"},
-     StdoutTarget::File, Refuses("outdir"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("outdir"), 0, 2, {}, ""},
     // The same with a trailing slash.
     {"TessmarkOutputDirectorySlash", Tool::Tessmark, MakeDirectories, {"in.euc", "outdir/"},
-     StdoutTarget::File, Refuses("outdir/"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("outdir/"), 0, 2, {}, ""},
     // Input "adir/": the derived output "adir/.SJS" would land inside it.
     {"TessmarkInputDirectorySlash", Tool::Tessmark, MakeDirectories, {"adir/"},
-     StdoutTarget::File, Refuses("adir/"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("adir/"), 0, 2, {}, ""},
     // Dictionary "adir/": the index "adir/.IND" would land inside it.
     {"CorvaneDictionaryDirectorySlash", Tool::Corvane, MakeDirectories, {"adir/"},
-     StdoutTarget::File, CorvaneRefuses("adir/"), 0, 2, {}, "", ""},
+     StdoutTarget::File, CorvaneRefuses("adir/"), 0, 2, {}, ""},
 
     // --- Inputs that do not exist. The message names the input whole.
 
     {"TessmarkInputMissing", Tool::Tessmark, NoSetup, {"missing.euc"}, StdoutTarget::File,
-     Refuses("missing.euc"), 0, 2, {}, "", ""},
+     Refuses("missing.euc"), 0, 2, {}, ""},
     {"TessmarkInputMissingWithOutputName", Tool::Tessmark, NoSetup, {"missing.euc", "out.sjs"},
-     StdoutTarget::File, Refuses("missing.euc"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("missing.euc"), 0, 2, {}, ""},
     // A component of 300 bytes, which the system refuses, is shown uncut.
     {"TessmarkInputNameTooLong", Tool::Tessmark, NoSetup, {std::string(300, 'n')},
-     StdoutTarget::File, Refuses(std::string(300, 'n')), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses(std::string(300, 'n')), 0, 2, {}, ""},
 
     // --- Path components that are missing or are not directories.
 
     {"TessmarkOutputInMissingDirectory", Tool::Tessmark, NoSetup, {"in.euc", "missing/out.sjs"},
-     StdoutTarget::File, Refuses("missing/out.sjs"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("missing/out.sjs"), 0, 2, {}, ""},
     {"TessmarkInputInMissingDirectory", Tool::Tessmark, NoSetup, {"nodir/in.euc"},
-     StdoutTarget::File, Refuses("nodir/in.euc"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("nodir/in.euc"), 0, 2, {}, ""},
     // A regular file used as a directory: a different system error, the
     // same message.
     {"TessmarkInputBelowAFile", Tool::Tessmark, NoSetup, {"in.euc/x"}, StdoutTarget::File,
-     Refuses("in.euc/x"), 0, 2, {}, "", ""},
+     Refuses("in.euc/x"), 0, 2, {}, ""},
     // The output below the input file itself: the input stays whole.
     {"TessmarkOutputBelowAFile", Tool::Tessmark, NoSetup, {"in.euc", "in.euc/out.sjs"},
-     StdoutTarget::File, Refuses("in.euc/out.sjs"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("in.euc/out.sjs"), 0, 2, {}, ""},
     // corvane's index sits beside its dictionary, so a missing directory is
     // always the dictionary's.
     {"CorvaneDictionaryInMissingDirectory", Tool::Corvane, NoSetup, {"nodir/x"},
-     StdoutTarget::File, CorvaneRefuses("nodir/x"), 0, 2, {}, "", ""},
+     StdoutTarget::File, CorvaneRefuses("nodir/x"), 0, 2, {}, ""},
     {"CorvaneDictionaryBelowAFile", Tool::Corvane, NoSetup, {"x/y"}, StdoutTarget::File,
-     CorvaneRefuses("x/y"), 0, 2, {}, "", ""},
+     CorvaneRefuses("x/y"), 0, 2, {}, ""},
 
     // --- Symbolic link loops.
 
     {"TessmarkInputLinkLoop", Tool::Tessmark, MakeLinkLoop, {"a", "out.sjs"}, StdoutTarget::File,
-     Refuses("a"), 0, 2, {}, "out.sjs", ""},
+     Refuses("a"), 0, 2, {}, "out.sjs"},
     {"TessmarkOutputLinkLoop", Tool::Tessmark, MakeLinkLoop, {"in.euc", "a"}, StdoutTarget::File,
-     Refuses("a"), 0, 2, {}, "", ""},
+     Refuses("a"), 0, 2, {}, ""},
     {"CorvaneDictionaryLinkLoop", Tool::Corvane, MakeLinkLoop, {"a"}, StdoutTarget::File,
-     CorvaneRefuses("a"), 0, 2, {}, "a.IND", ""},
+     CorvaneRefuses("a"), 0, 2, {}, "a.IND"},
     // x.IND -> l -> x.IND: the index cannot be created.
     {"CorvaneIndexLinkLoop", Tool::Corvane,
      [](const std::string& d) {
        MakeLink("x.IND", d + "/l");
        MakeLink("l", d + "/x.IND");
      },
-     {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, "", ""},
+     {"x"}, StdoutTarget::File, CorvaneRefusesIndex("x"), 0, 2, {}, ""},
 
     // --- The output names the input file: refused before the input is
     // emptied, whatever the name.
 
     {"TessmarkOutputSameName", Tool::Tessmark, MakeLinksToInput, {"in.euc", "in.euc"},
-     StdoutTarget::File, Refuses("in.euc"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("in.euc"), 0, 2, {}, ""},
     {"TessmarkOutputSameFileByAnotherPath", Tool::Tessmark, MakeLinksToInput,
-     {"in.euc", "./in.euc"}, StdoutTarget::File, Refuses("./in.euc"), 0, 2, {}, "", ""},
+     {"in.euc", "./in.euc"}, StdoutTarget::File, Refuses("./in.euc"), 0, 2, {}, ""},
     {"TessmarkOutputHardLinkToInput", Tool::Tessmark, MakeLinksToInput, {"in.euc", "hard.sjs"},
-     StdoutTarget::File, Refuses("hard.sjs"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("hard.sjs"), 0, 2, {}, ""},
     {"TessmarkOutputSymbolicLinkToInput", Tool::Tessmark, MakeLinksToInput,
-     {"in.euc", "soft.sjs"}, StdoutTarget::File, Refuses("soft.sjs"), 0, 2, {}, "", ""},
+     {"in.euc", "soft.sjs"}, StdoutTarget::File, Refuses("soft.sjs"), 0, 2, {}, ""},
     // The input's own name is the derived output name.
     {"TessmarkDerivedOutputIsTheInput", Tool::Tessmark,
      [](const std::string& d) { WriteFileBytes(d + "/x.SJS", Text); }, {"x.SJS"},
-     StdoutTarget::File, Refuses("x.SJS"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("x.SJS"), 0, 2, {}, ""},
 
     // --- The input is a link whose target has the output's name: the
     // derived output would be the input file itself.
@@ -325,14 +329,14 @@ const MatrixCase MatrixCases[] = {
        WriteFileBytes(d + "/w.SJS", Text);
        MakeLink("w.SJS", d + "/w");
      },
-     {"w"}, StdoutTarget::File, Refuses("w.SJS"), 0, 2, {}, "", ""},
+     {"w"}, StdoutTarget::File, Refuses("w.SJS"), 0, 2, {}, ""},
     // "d" -> "d.IND", indexed.
     {"CorvaneDictionaryLinksToIndexName", Tool::Corvane,
      [](const std::string& d) {
        WriteFileBytes(d + "/d.IND", Dictionary);
        MakeLink("d.IND", d + "/d");
      },
-     {"d"}, StdoutTarget::File, CorvaneRefusesIndex("d"), 0, 2, {}, "", ""},
+     {"d"}, StdoutTarget::File, CorvaneRefusesIndex("d"), 0, 2, {}, ""},
 
     // --- Creates that fail after their open succeeded change nothing: an
     // old output keeps its bytes, and a new name is not left behind.
@@ -340,19 +344,21 @@ const MatrixCase MatrixCases[] = {
     // The input opens on descriptor 3, so these names designate it only once
     // it is open: refused then, the input untouched.
     {"TessmarkOutputIsTheInputsDescriptor", Tool::Tessmark, NoSetup, {"in.euc", "/dev/fd/3"},
-     StdoutTarget::File, Refuses("/dev/fd/3"), 0, 2, {}, "", ""},
+     StdoutTarget::File, Refuses("/dev/fd/3"), 0, 2, {}, ""},
     {"TessmarkOutputIsTheInputsProcEntry", Tool::Tessmark, NoSetup,
-     {"in.euc", "/proc/self/fd/3"}, StdoutTarget::File, Refuses("/proc/self/fd/3"), 0, 2, {}, "",
-     ""},
+     {"in.euc", "/proc/self/fd/3"}, StdoutTarget::File, Refuses("/proc/self/fd/3"), 0, 2, {}, ""},
     // Four descriptors and standard input closed: the input takes 0 and
     // moves to 3, the output takes 0 and cannot move above 2.
-    {"TessmarkOutputCannotLeaveStandardInput", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"},
-     StdoutTarget::File, Refuses("out.sjs"), 0, 2, {}, "out.sjs", "ulimit -n 4; exec <&-;"},
-    {"TessmarkDerivedOutputCannotLeaveStandardInput", Tool::Tessmark, NoSetup, {"in.euc"},
-     StdoutTarget::File, Refuses("in.SJS"), 0, 2, {}, "in.SJS", "ulimit -n 4; exec <&-;"},
+    {"TessmarkOutputCannotLeaveStandardInput", Tool::TessmarkInShell, NoSetup,
+     {"ulimit -n 4; exec <&- \"$0\" in.euc out.sjs"}, StdoutTarget::File, Refuses("out.sjs"), 0,
+     2, {}, "out.sjs"},
+    {"TessmarkDerivedOutputCannotLeaveStandardInput", Tool::TessmarkInShell, NoSetup,
+     {"ulimit -n 4; exec <&- \"$0\" in.euc"}, StdoutTarget::File, Refuses("in.SJS"), 0, 2, {},
+     "in.SJS"},
     // The same with standard error closed: the output takes 2.
-    {"TessmarkOutputCannotLeaveStandardError", Tool::Tessmark, NoSetup, {"in.euc", "out.sjs"},
-     StdoutTarget::File, Refuses("out.sjs"), 0, 2, {}, "out.sjs", "ulimit -n 4; exec 2>&-;"},
+    {"TessmarkOutputCannotLeaveStandardError", Tool::TessmarkInShell, NoSetup,
+     {"ulimit -n 4; exec 2>&- \"$0\" in.euc out.sjs"}, StdoutTarget::File, Refuses("out.sjs"), 0,
+     2, {}, "out.sjs"},
 };
 
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
@@ -370,13 +376,10 @@ TEST_P(FaultMatrix, ExactConsoleStatusAndFiles) {
     Tree expected = Snapshot(dir.Path());
     for (const auto& [name, bytes] : row.Created) expected[name] = FileEntry(bytes);
 
-    std::string program = PathOf(row.Program);
     Names arguments = row.Arguments;
-    if (!row.Shell.empty()) {
-      arguments.insert(arguments.begin(), {"-c", row.Shell + " exec \"$0\" \"$@\"", program});
-      program = "/bin/bash";
-    }
-    ToolRun run = ToolProcess(program, arguments, dir.Path(), row.Target).Finish(TimeLimit);
+    if (row.Program == Tool::TessmarkInShell) arguments = {"-c", arguments[0], TESSMARK_PATH};
+    ToolRun run =
+        ToolProcess(PathOf(row.Program), arguments, dir.Path(), row.Target).Finish(TimeLimit);
 
     ASSERT_FALSE(run.TimedOut) << "still running after " << TimeLimit << " s";
     EXPECT_EQ(run.ExitStatus, row.Status);

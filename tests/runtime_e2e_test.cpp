@@ -302,12 +302,40 @@ TEST(RuntimeLimits, ExhaustedMemoryIsReportedNeverAborted) {
   EXPECT_FALSE(FileExists(dir / "x.IND"));
 }
 
+/// How a run under a memory limit ended.
+enum class LimitedRun { LoaderFailed, Normal, Reported };
+
+/// Runs `tool` under `ulimit <limit>` and checks that it ended as the
+/// program ends a run: normally, with the EOutOfMemory report and status 1,
+/// or with the runtime error report alone and status 203; or that the
+/// system loader itself failed (status 127 and its own message).
+LimitedRun RunUnderLimit(const ToolCase& tool, const std::string& success,
+                         const std::string& limit, const std::string& directory) {
+  SCOPED_TRACE(std::string(tool.what) + " under ulimit " + limit);
+  ToolRun run = RunScript(tool.program, "ulimit " + limit + "; exec \"$0\" " + tool.arguments,
+                          directory);
+  EXPECT_FALSE(run.TimedOut);
+  if (run.ExitStatus == 127 && run.Stdout.empty() &&
+      (run.Stderr.find("error while loading shared libraries") != std::string::npos ||
+       run.Stderr == "out of memory\n")) {
+    return LimitedRun::LoaderFailed;
+  }
+  if (run.ExitStatus == 0 && run.Stdout == success) return LimitedRun::Normal;
+  if (run.ExitStatus == 1) {
+    EXPECT_TRUE(EndsInReport(run.Stdout, tool.module, "EOutOfMemory", "Out of memory."));
+  } else {
+    EXPECT_EQ(run.ExitStatus, 203) << "-1: ended by a signal; stderr [" << run.Stderr << "]";
+    EXPECT_EQ(run.Stdout, "");
+    EXPECT_EQ(run.Stderr, "Error: Runtime error 203 at 00000000\n");
+  }
+  return LimitedRun::Reported;
+}
+
 // Start-up with little memory never aborts, whatever the C++ library could
 // set aside for itself. Each limit is swept in small steps from where the
 // system loader itself cannot load the program up to where the program runs
-// several times in a row; every run in between ends as the program ends a
-// run: a normal run, the EOutOfMemory report with status 1, or the runtime
-// error report alone with status 203. Never by a signal.
+// normally several times in a row; the loader's edge is found by halving
+// and bisection, every run on the way checked as well.
 TEST(RuntimeLimits, StartUpWithLittleMemoryNeverAborts) {
 #if DICT_SANITIZED_TESTS
   GTEST_SKIP() << "the sanitizers reserve more address space than these limits allow";
@@ -315,86 +343,35 @@ TEST(RuntimeLimits, StartUpWithLittleMemoryNeverAborts) {
   ScratchDirectory dir;
   WriteFileBytes(dir / "x", Line);
   WriteFileBytes(dir / "in.euc", Text);
+  const ToolCase tools[] = {{"corvane", CORVANE_PATH, "x", "corvane"},
+                            {"tessmark", TESSMARK_PATH, "in.euc out.sjs", "tessmark"}};
+  const std::string successes[] = {CorvaneBanner + Loading("x") + corvane_text::WritingDone,
+                                   tessmark_text::Success};
   const struct {
-    ToolCase tool;
-    std::string success;
-  } tools[] = {
-      {{"corvane", CORVANE_PATH, "x", "corvane"},
-       CorvaneBanner + Loading("x") + corvane_text::WritingDone},
-      {{"tessmark", TESSMARK_PATH, "in.euc out.sjs", "tessmark"}, tessmark_text::Success},
-  };
-  const struct {
-    const char* option;  // of ulimit, in KiB
+    std::string option;  // of ulimit, in KiB
     int step;
     int high;  // a limit the programs run within
-  } limits[] = {{"-v", 4, 16 * 1024}, {"-d", 3, 2 * 1024}};
-  for (const auto& entry : tools) {
-    const ToolCase& tool = entry.tool;
-    const std::string& success = entry.success;
+  } limits[] = {{"-v ", 4, 16 * 1024}, {"-d ", 3, 2 * 1024}};
+  for (int t = 0; t < 2; ++t) {
     for (const auto& limit : limits) {
-      const std::string what = std::string(tool.what) + " under ulimit " + limit.option;
       auto run = [&](int kib) {
-        return RunScript(tool.program,
-                         std::string("ulimit ") + limit.option + " " + std::to_string(kib) +
-                             "; exec \"$0\" " + tool.arguments,
-                         dir.Path());
+        return RunUnderLimit(tools[t], successes[t], limit.option + std::to_string(kib),
+                             dir.Path());
       };
-      // The loader reports its own failure with status 127 before the
-      // program runs.
-      auto loaderFailed = [](const ToolRun& run) {
-        return run.ExitStatus == 127 && run.Stdout.empty() &&
-               (run.Stderr.find("error while loading shared libraries") != std::string::npos ||
-                run.Stderr == "out of memory\n");
-      };
-      // Checks how a run ended; true for a normal run.
-      auto ranNormally = [&](const ToolRun& run, int kib) {
-        SCOPED_TRACE(what + " " + std::to_string(kib));
-        EXPECT_FALSE(run.TimedOut);
-        if (loaderFailed(run)) return false;
-        switch (run.ExitStatus) {
-          case 0: EXPECT_EQ(run.Stdout, success); return run.Stdout == success;
-          case 1:
-            EXPECT_TRUE(EndsInReport(run.Stdout, tool.module, "EOutOfMemory", "Out of memory."));
-            EXPECT_EQ(run.Stderr, "");
-            return false;
-          case 203:
-            EXPECT_EQ(run.Stdout, "");
-            EXPECT_EQ(run.Stderr, "Error: Runtime error 203 at 00000000\n");
-            return false;
-          default:
-            ADD_FAILURE() << "status " << run.ExitStatus << " (-1: a signal), stderr ["
-                          << run.Stderr << "]";
-            return false;
-        }
-      };
-      // Halve the limit until the loader fails, then find its edge by
-      // bisection; every run on the way is checked too.
       int ran = limit.high;
-      int failed = ran;
-      ASSERT_TRUE(ranNormally(run(ran), ran)) << what;
-      for (;;) {
-        failed /= 2;
-        ASSERT_GT(failed, 0) << what << ": the loader never failed";
-        ToolRun attempt = run(failed);
-        if (loaderFailed(attempt)) break;
-        ranNormally(attempt, failed);
+      ASSERT_EQ(run(ran), LimitedRun::Normal);
+      int failed = ran / 2;
+      for (; run(failed) != LimitedRun::LoaderFailed; failed /= 2) {
+        ASSERT_GT(failed, 1) << "the loader never failed";
         ran = failed;
       }
       while (ran - failed > limit.step) {
         int middle = failed + (ran - failed) / 2;
-        ToolRun attempt = run(middle);
-        if (loaderFailed(attempt)) {
-          failed = middle;
-        } else {
-          ranNormally(attempt, middle);
-          ran = middle;
-        }
+        (run(middle) == LimitedRun::LoaderFailed ? failed : ran) = middle;
       }
-      // From the edge, small steps until four normal runs in a row.
-      int normalRuns = 0;
-      for (int kib = failed; normalRuns < 4; kib += limit.step) {
-        ASSERT_LE(kib, limit.high) << what;
-        normalRuns = ranNormally(run(kib), kib) ? normalRuns + 1 : 0;
+      for (int kib = failed, normal = 0; normal < 4; kib += limit.step) {
+        ASSERT_LE(kib, limit.high);
+        normal = run(kib) == LimitedRun::Normal ? normal + 1 : 0;
       }
     }
   }
