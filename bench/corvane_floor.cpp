@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
   platform::CloseHandle(input);
   platform::Handle index =
       platform::CreateFileA(argv[2], platform::GenericRead | platform::GenericWrite,
-                            platform::FileShareRead, platform::CreateAlways);
-  if (index == platform::InvalidHandleValue) return 1;
+                            platform::FileShareRead, platform::OpenAlways);
+  if (index == platform::InvalidHandleValue || !platform::SetEndOfFile(index)) return 1;
   const std::uint8_t* start = dictionary.data();
   const std::uint8_t* const end = start + dictionary.size();
   while (const void* found = std::memchr(start, '\n', static_cast<std::size_t>(end - start))) {

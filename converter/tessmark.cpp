@@ -4,6 +4,7 @@
 
 #include "runtime/arguments.h"
 #include "runtime/console.h"
+#include "runtime/files.h"
 #include "runtime/program.h"
 #include "converter/line_copy.h"
 #include "converter/textfile.h"
@@ -53,14 +54,12 @@ void MainBlock() {
     OutputName = ArgumentAt(2);
   }
 
-  // The output must not be the input, nor where the console text goes:
-  // creating it would empty that file before it was read or written. This
-  // is settled by name before the input is opened, since opening a FIFO for
-  // reading waits for a writer that would never come if it were also the
-  // output.
-  platform::FileIdentity input{};
-  bool inputExists = platform::QueryFileIdentity(InputName.c_str(), &input);
-  if (WouldOverwrite(OutputName, inputExists ? &input : nullptr)) StopOnName(OutputName);
+  // The output must not be the input, nor where the console text goes.
+  // Creating the output checks that on the file itself; a name that already
+  // designates one of them is refused here, before the input is opened,
+  // since opening a FIFO for reading waits for a writer that would never
+  // come if it were also the output.
+  if (OutputNameIsTaken(OutputName, InputName)) StopOnName(OutputName);
   OpenTextInput(InputFile, InputName);
   if (TakeIOResult() != 0) StopOnName(InputName);
   CreateTextOutput(OutputFile, OutputName);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "runtime/files.h"
+
 namespace {
 
 constexpr char CarriageReturn = 13;
@@ -57,30 +59,18 @@ bool ReadyForInput(TextFile& file) {
 
 void OpenTextInput(TextFile& file, const std::string& name) {
   Reset(file);
-  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericRead,
-                                                  platform::FileShareWrite, platform::OpenExisting);
-  if (handle == platform::InvalidHandleValue) {
-    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
-    return;
-  }
+  platform::Handle handle = OpenInputFile(name, platform::GenericRead, platform::FileShareWrite);
+  if (handle == platform::InvalidHandleValue) return;
   file.FileHandle = handle;
   file.State = StreamState::Reading;
 }
 
 void CreateTextOutput(TextFile& file, const std::string& name) {
   Reset(file);
-  platform::Handle handle = platform::CreateFileA(name.c_str(), platform::GenericWrite,
-                                                  platform::FileShareRead, platform::CreateAlways);
-  if (handle == platform::InvalidHandleValue) {
-    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
-    return;
-  }
-  std::uint32_t type = platform::GetFileType(handle);
-  if (type == platform::FileTypeUnknown) {
-    platform::CloseHandle(handle);
-    SetIOResult(FileNotOpenForOutput);
-    return;
-  }
+  std::uint32_t type = platform::FileTypeUnknown;
+  platform::Handle handle =
+      CreateOutputFile(name, platform::GenericWrite, platform::FileShareRead, type);
+  if (handle == platform::InvalidHandleValue) return;
   file.FileHandle = handle;
   file.IsCharDevice = type == platform::FileTypeChar;
   file.State = StreamState::Writing;

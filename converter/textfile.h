@@ -18,8 +18,9 @@ inline constexpr char EndMark = 26;
 /// Failure is left in the I/O result code.
 void OpenTextInput(TextFile& file, const std::string& name);
 
-/// Creates the named file for writing, replacing an existing one. A device
-/// of unknown type is closed again and refused with 105.
+/// Creates the named file for writing, replacing an existing one, unless it
+/// is a file that no output may be (see `CreateOutputFile`). A device of
+/// unknown type is closed again and refused with 105.
 void CreateTextOutput(TextFile& file, const std::string& name);
 
 /// `AtEndOfText` when the buffer holds no unconsumed byte: fetches the next

@@ -69,7 +69,7 @@ Handle FakeCreateFile(const char* name, std::uint32_t access, std::uint32_t /*sh
                       std::uint32_t disposition) {
   Check(Fake.IndexName == name, "the only file created is the index");
   Check((access & GenericWrite) != 0, "the index is opened for writing");
-  Check(disposition == CreateAlways, "the index is created or emptied");
+  Check(disposition == OpenAlways, "the index is created or opened, to be emptied");
   Fake.IndexOpen = true;
   ++Fake.IndexCreates;
   Fake.IndexBytes.clear();
@@ -102,7 +102,8 @@ Handle FakeGetStdHandle(StandardHandle which) {
 }
 
 std::uint32_t FakeGetFileType(Handle handle) {
-  Check(handle == ConsoleHandle, "only the console's type is asked");
+  if (handle == IndexHandle) return FileTypeDisk;
+  Check(handle == ConsoleHandle, "only the console's and the index's types are asked");
   return Fake.ConsoleIsCharDevice ? FileTypeChar : FileTypePipe;
 }
 
@@ -190,6 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   platform::Calls.GetStdHandle = FakeGetStdHandle;
   platform::Calls.GetFileType = FakeGetFileType;
   platform::Calls.QueryFileIdentity = FakeIdentityByName;
+  platform::Calls.GetFileInformationByHandle = FakeFileIdentity;
+  platform::Calls.SetEndOfFile = FakeSetEndOfFile;
   platform::Calls.MessageBeep = FakeMessageBeep;
   platform::Calls.ExitProcess = FakeExitProcess;
   Fake = FakeSystem{};

@@ -1,6 +1,7 @@
 #include "indexer/blockfile.h"
 
 #include "runtime/console.h"
+#include "runtime/files.h"
 
 std::uint8_t FileAccessMode = 2;
 
@@ -25,27 +26,18 @@ std::uint32_t AccessForMode(std::uint8_t mode) {
   }
 }
 
-void OpenWith(BlockFile& file, const std::string& name, std::uint32_t access,
-              std::uint32_t disposition) {
-  file.Name = name;
-  file.FileHandle = platform::InvalidHandleValue;
-  platform::Handle handle =
-      platform::CreateFileA(file.Name.c_str(), access, platform::FileShareRead, disposition);
-  if (handle == platform::InvalidHandleValue) {
-    RecordSystemFailure();
-    return;
-  }
-  file.FileHandle = handle;
-}
-
 }  // namespace
 
 void OpenBlockFile(BlockFile& file, const std::string& name) {
-  OpenWith(file, name, AccessForMode(FileAccessMode), platform::OpenExisting);
+  file.Name = name;
+  file.FileHandle = OpenInputFile(name, AccessForMode(FileAccessMode), platform::FileShareRead);
 }
 
 void CreateBlockFile(BlockFile& file, const std::string& name) {
-  OpenWith(file, name, platform::GenericRead | platform::GenericWrite, platform::CreateAlways);
+  file.Name = name;
+  std::uint32_t type = platform::FileTypeUnknown;
+  file.FileHandle = CreateOutputFile(name, platform::GenericRead | platform::GenericWrite,
+                                     platform::FileShareRead, type);
 }
 
 std::int64_t BlockFileSize(BlockFile& file) {

@@ -5,7 +5,8 @@
 // No operation raises. Each one reports failure only through the I/O result
 // code: the system's error number when a call fails, 100 for a short read,
 // 101 for a short write, 103 for an operation on a handle that is not open
-// (no system call is made then). Callers follow each operation with
+// (no system call is made then), and for a create those of
+// `CreateOutputFile`. Callers follow each operation with
 // `CheckIOResult` (checked) or `TakeIOResult` (the opens, unchecked).
 #pragma once
 
@@ -36,7 +37,8 @@ inline bool IsBlockFileOpen(const BlockFile& file) {
 void OpenBlockFile(BlockFile& file, const std::string& name);
 
 /// Binds the name and creates the file, or empties an existing one, open for
-/// reading and writing. On failure the handle stays not open.
+/// reading and writing, unless it is a file that no output may be (see
+/// `CreateOutputFile`). On failure the handle stays not open.
 void CreateBlockFile(BlockFile& file, const std::string& name);
 
 /// The file's size in bytes; -1 when the query fails.

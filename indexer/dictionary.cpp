@@ -6,7 +6,6 @@
 std::string DictionaryName;
 std::uint8_t* DictionaryBuffer = nullptr;
 std::int64_t DictionarySize = 0;
-platform::FileIdentity DictionaryIdentity = {};
 
 void LoadDictionary(const std::string& name) {
   DictionaryName = name;
@@ -14,11 +13,6 @@ void LoadDictionary(const std::string& name) {
   if (!TryOpenRead(name, file)) {
     StopWithMessage("Error while opening file or file not found: " + name);
   }
-  if (!platform::GetFileInformationByHandle(file.FileHandle, &DictionaryIdentity)) {
-    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
-  }
-  CheckIOResult();
-
   DictionarySize = BlockFileSize(file);
   CheckIOResult();
   if (DictionarySize == 0) {

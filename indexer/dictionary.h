@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
 #include "indexer/blockfile.h"
 
 /// The name exactly as chosen; the index name is this followed by ".IND".
@@ -20,10 +19,6 @@ extern std::uint8_t* DictionaryBuffer;
 
 /// Bytes in `DictionaryBuffer`; never 0 once `LoadDictionary` has returned.
 extern std::int64_t DictionarySize;
-
-/// Which file the dictionary is on its volume, taken while it was open, so
-/// that the index writer can refuse an index name that designates it.
-extern platform::FileIdentity DictionaryIdentity;
 
 /// Loads the named dictionary whole, printing "Loading: [name]" before the
 /// read and " done!" after it. Stops the run when the file cannot be opened

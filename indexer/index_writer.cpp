@@ -3,8 +3,6 @@
 #include <cstring>
 
 #include "runtime/console.h"
-#include "platform/platform.h"
-#include "runtime/program.h"
 #include "indexer/dictionary.h"
 
 namespace {
@@ -77,10 +75,9 @@ bool TryCreateWrite(const std::string& name, BlockFile& file) {
 void BuildIndex() {
   std::string indexName = DictionaryName + ".IND";
   BlockFile index;
-  // The identity test comes first, before anything is created or emptied:
-  // the index must not be the dictionary (a link to it, say) nor where the
-  // console text goes.
-  if (WouldOverwrite(indexName, &DictionaryIdentity) || !TryCreateWrite(indexName, index)) {
+  // The create refuses an index that is the dictionary (a link to it, say)
+  // or where the console text goes.
+  if (!TryCreateWrite(indexName, index)) {
     StopWithMessage("Error while opening file or file not found: " + indexName);
   }
 

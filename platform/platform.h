@@ -41,9 +41,11 @@ inline constexpr std::uint32_t GenericWrite = 0x40000000u;
 inline constexpr std::uint32_t FileShareRead = 1;
 inline constexpr std::uint32_t FileShareWrite = 2;
 
-/// Creation dispositions for `CreateFileA`.
-inline constexpr std::uint32_t CreateAlways = 2;
+/// Creation dispositions for `CreateFileA`. `OpenAlways` opens the file or
+/// creates it, never emptying it; after it succeeds, `GetLastError` gives
+/// `ErrorAlreadyExists` when the name existed and 0 when the open created it.
 inline constexpr std::uint32_t OpenExisting = 3;
+inline constexpr std::uint32_t OpenAlways = 4;
 
 /// Box types for `MessageBoxA`.
 inline constexpr std::uint32_t MessageBoxOk = 0x0000;
@@ -64,6 +66,7 @@ inline constexpr std::uint32_t ErrorFileExists = 80;
 inline constexpr std::uint32_t ErrorInvalidParameter = 87;
 inline constexpr std::uint32_t ErrorBrokenPipe = 109;
 inline constexpr std::uint32_t ErrorDiskFull = 112;
+inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
 inline constexpr std::uint32_t ErrorFileTooLarge = 223;
 inline constexpr std::uint32_t ErrorIoDevice = 1117;
@@ -129,7 +132,11 @@ struct CallTable {
   bool (*ReadFile)(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done);
   bool (*WriteFile)(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done);
   bool (*GetFileSizeEx)(Handle handle, std::int64_t* size);
+  /// Makes the file end at the handle's current position (0 right after
+  /// an open): what follows is cut off.
+  bool (*SetEndOfFile)(Handle handle);
   bool (*CloseHandle)(Handle handle);
+  bool (*DeleteFileA)(const char* name);
   bool (*GetFileInformationByHandle)(Handle handle, FileIdentity* identity);
   /// The identity of the file a name designates, without opening it for
   /// reading or writing.
@@ -178,7 +185,9 @@ inline bool WriteFile(Handle handle, const void* buffer, std::uint64_t count, st
 inline bool GetFileSizeEx(Handle handle, std::int64_t* size) {
   return Calls.GetFileSizeEx(handle, size);
 }
+inline bool SetEndOfFile(Handle handle) { return Calls.SetEndOfFile(handle); }
 inline bool CloseHandle(Handle handle) { return Calls.CloseHandle(handle); }
+inline bool DeleteFileA(const char* name) { return Calls.DeleteFileA(name); }
 inline bool GetFileInformationByHandle(Handle handle, FileIdentity* identity) {
   return Calls.GetFileInformationByHandle(handle, identity);
 }

@@ -1,7 +1,8 @@
 // POSIX backend of the platform services. Only code that stands in for a
 // Win32 call belongs here: translating errno into Win32 error numbers,
-// completing interrupted, short and would-block transfers, keeping files off
-// the standard descriptors, and turning signals into system exceptions.
+// completing interrupted, short and would-block transfers, opening or
+// creating a file without emptying it, keeping files off the standard
+// descriptors, and turning signals into system exceptions.
 // Every system call that can fail goes through `SystemCalls`.
 #include "platform/platform_posix.h"
 
@@ -28,7 +29,8 @@ int CallFcntl(int fd, int command, int argument) { return fcntl(fd, command, arg
 }  // namespace
 
 SystemCallTable SystemCalls = {
-    CallOpen, read, write, fstat, stat, close, CallFcntl, poll, readlink, isatty,
+    CallOpen, read,      write,  fstat, stat,     close,  CallFcntl,
+    lseek,    ftruncate, unlink, poll,  readlink, isatty,
 };
 
 std::uint32_t TranslateErrno(int error) {
@@ -97,10 +99,13 @@ int FileStatus(int fd, struct stat* info) {
   return result;
 }
 
-/// Closes a descriptor that failed to become a handle, keeping the error of
-/// the step that failed.
-Handle Abandon(int fd, std::uint32_t error) {
-  SystemCalls.Close(fd);
+/// Gives up an open after the system call itself succeeded: closes the
+/// descriptor (if it is still there), removes the file again when the open
+/// created it (`created` is then its name), and keeps the error of the step
+/// that failed. A failed create leaves no new name behind.
+Handle Abandon(int fd, const char* created, std::uint32_t error) {
+  if (fd >= 0) SystemCalls.Close(fd);
+  if (created != nullptr) SystemCalls.Unlink(created);
   LastError = error;
   return InvalidHandleValue;
 }
@@ -145,6 +150,46 @@ std::uint32_t PosixGetFileType(Handle handle) {
   return FileTypeDisk;
 }
 
+/// One open, made again when a signal interrupts it.
+int OpenName(const char* name, int flags) {
+  int fd;
+  do {
+    fd = SystemCalls.Open(name, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+/// Opening a FIFO for reading waits for its writer, as every reader does.
+/// Opening anything for writing first tries without waiting, so that a FIFO
+/// with no reader fails at once (ENXIO) instead of hanging. Whatever else
+/// makes that try answer "would block" (a lease that another process holds
+/// and has now been asked to give up) is opened again the usual way, and
+/// waits like any writer. The flag is cleared again once the file is open.
+int OpenFile(const char* name, int flags) {
+  if ((flags & O_ACCMODE) == O_RDONLY) return OpenName(name, flags);
+  int fd = OpenName(name, flags | O_NONBLOCK);
+  if (fd < 0 && WouldBlock(errno)) fd = OpenName(name, flags);
+  return fd;
+}
+
+/// Opens the file or creates it, never emptying it. Creating with O_EXCL
+/// first tells whether the name existed; a name that vanishes between the
+/// two opens is tried once more. A symbolic link whose target is missing
+/// answers "exists" to the one and "missing" to the other each time: the
+/// last try creates the target through it, and counts the name as one that
+/// existed, since the link did.
+int OpenOrCreate(const char* name, int flags, bool* created) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    *created = true;
+    int fd = OpenFile(name, flags | O_CREAT | O_EXCL);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    *created = false;
+    fd = OpenFile(name, flags);
+    if (fd >= 0 || errno != ENOENT) return fd;
+  }
+  return OpenFile(name, flags | O_CREAT);
+}
+
 Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t /*share*/,
                        std::uint32_t disposition) {
   int flags = O_CLOEXEC | O_NOCTTY;
@@ -153,37 +198,29 @@ Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t /*s
   if (reads && writes) flags |= O_RDWR;
   else if (writes) flags |= O_WRONLY;
   else flags |= O_RDONLY;
-  if (disposition == CreateAlways) flags |= O_CREAT | O_TRUNC;
-  // Opening a FIFO for reading waits for its writer, as every reader does.
-  // Opening one for writing does not wait: with no reader the open fails
-  // at once instead of hanging. The flag is cleared again below.
-  if (writes) flags |= O_NONBLOCK;
-  int fd;
-  do {
-    fd = SystemCalls.Open(name, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+  bool created = false;
+  int fd = disposition == OpenAlways ? OpenOrCreate(name, flags, &created) : OpenFile(name, flags);
   if (fd < 0) {
     FailWithErrno();
     return InvalidHandleValue;
   }
+  const char* madeHere = created ? name : nullptr;
   fd = MoveAboveStandardHandles(fd);
-  if (fd < 0) {
-    FailWithErrno();
-    return InvalidHandleValue;
-  }
+  if (fd < 0) return Abandon(fd, madeHere, posix::TranslateErrno(errno));
   struct stat info {};
-  if (FileStatus(fd, &info) != 0) return Abandon(fd, posix::TranslateErrno(errno));
+  if (FileStatus(fd, &info) != 0) return Abandon(fd, madeHere, posix::TranslateErrno(errno));
   // Win32 refuses to open a directory as a file. A FIFO opened for reading
   // and writing would be its own only reader and block forever once full.
   if (S_ISDIR(info.st_mode) || (S_ISFIFO(info.st_mode) && reads && writes)) {
-    return Abandon(fd, ErrorAccessDenied);
+    return Abandon(fd, madeHere, ErrorAccessDenied);
   }
   if (writes) {
     int status = SystemCalls.Fcntl(fd, F_GETFL, 0);
     if (status < 0 || SystemCalls.Fcntl(fd, F_SETFL, status & ~O_NONBLOCK) < 0) {
-      return Abandon(fd, posix::TranslateErrno(errno));
+      return Abandon(fd, madeHere, posix::TranslateErrno(errno));
     }
   }
+  if (disposition == OpenAlways) LastError = created ? 0 : ErrorAlreadyExists;
   return static_cast<Handle>(fd);
 }
 
@@ -242,6 +279,30 @@ bool PosixGetFileSize(Handle handle, std::int64_t* size) {
   struct stat info {};
   if (FileStatus(static_cast<int>(handle), &info) != 0) return FailWithErrno();
   *size = static_cast<std::int64_t>(info.st_size);
+  return true;
+}
+
+// Cuts the file at the descriptor's position, as Win32 cuts it at the file
+// pointer. A file that has no end to set (a block device) is left as it
+// is, as O_TRUNC leaves it.
+bool PosixSetEndOfFile(Handle handle) {
+  int fd = static_cast<int>(handle);
+  off_t position = SystemCalls.Lseek(fd, 0, SEEK_CUR);
+  if (position < 0) return FailWithErrno();
+  int result;
+  do {
+    result = SystemCalls.Ftruncate(fd, position);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return true;
+  int error = errno;
+  struct stat info {};
+  if (error == EINVAL && FileStatus(fd, &info) == 0 && !S_ISREG(info.st_mode)) return true;
+  errno = error;
+  return FailWithErrno();
+}
+
+bool PosixDeleteFile(const char* name) {
+  if (SystemCalls.Unlink(name) != 0) return FailWithErrno();
   return true;
 }
 
@@ -403,10 +464,11 @@ std::string WithoutQuotes(const char* text) {
 }  // namespace
 
 CallTable Calls = {
-    PosixGetCommandLine,   PosixGetModuleFileName, PosixGetStdHandle,     PosixGetFileType,
-    PosixCreateFile,       PosixReadFile,          PosixWriteFile,        PosixGetFileSize,
-    PosixCloseHandle,      PosixIdentityByHandle,  PosixIdentityByName,   PosixMessageBeep,
-    PosixMessageBox,       PosixSetFilter,         PosixGetModuleHandle,  PosixExitProcess,
+    PosixGetCommandLine, PosixGetModuleFileName, PosixGetStdHandle,     PosixGetFileType,
+    PosixCreateFile,     PosixReadFile,          PosixWriteFile,        PosixGetFileSize,
+    PosixSetEndOfFile,   PosixCloseHandle,       PosixDeleteFile,       PosixIdentityByHandle,
+    PosixIdentityByName, PosixMessageBeep,       PosixMessageBox,       PosixSetFilter,
+    PosixGetModuleHandle, PosixExitProcess,
 };
 
 std::uint32_t GetLastError() { return LastError; }

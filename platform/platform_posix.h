@@ -1,8 +1,9 @@
 // The raw system calls under the POSIX backend, in a table that tests can
 // replace entry by entry: the backend's own loops (interrupted and short
 // transfers, waiting on a non-blocking descriptor, moving a new descriptor
-// above the standard ones, translating errno) can then be driven through
-// every path. Only the backend and its tests include this header.
+// above the standard ones, creating without emptying, translating errno) can
+// then be driven through every path, and any step after an open can be made
+// to fail. Only the backend and its tests include this header.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ struct SystemCallTable {
   int (*Stat)(const char* path, struct stat* info);
   int (*Close)(int fd);
   int (*Fcntl)(int fd, int command, int argument);
+  off_t (*Lseek)(int fd, off_t offset, int whence);
+  int (*Ftruncate)(int fd, off_t length);
+  int (*Unlink)(const char* path);
   int (*Poll)(struct pollfd* fds, nfds_t count, int timeout);
   ssize_t (*Readlink)(const char* path, char* buffer, size_t size);
   int (*Isatty)(int fd);

@@ -97,6 +97,8 @@ Handle Win32CreateFile(const char* name, std::uint32_t access, std::uint32_t sha
     Fail();
     return InvalidHandleValue;
   }
+  // After OPEN_ALWAYS the system's last error tells whether the file existed.
+  LastError = ::GetLastError();
   return AsHandle(handle);
 }
 
@@ -158,8 +160,18 @@ bool Win32GetFileSize(Handle handle, std::int64_t* size) {
   return true;
 }
 
+bool Win32SetEndOfFile(Handle handle) {
+  if (!::SetEndOfFile(AsSystemHandle(handle))) return Fail();
+  return true;
+}
+
 bool Win32CloseHandle(Handle handle) {
   if (!::CloseHandle(AsSystemHandle(handle))) return Fail();
+  return true;
+}
+
+bool Win32DeleteFile(const char* name) {
+  if (!::DeleteFileA(name)) return Fail();
   return true;
 }
 
@@ -347,10 +359,11 @@ void Win32ExitProcess(std::uint32_t status) {
 }  // namespace
 
 CallTable Calls = {
-    Win32GetCommandLine,   Win32GetModuleFileName, Win32GetStdHandle,     Win32GetFileType,
-    Win32CreateFile,       Win32ReadFile,          Win32WriteFile,        Win32GetFileSize,
-    Win32CloseHandle,      Win32IdentityByHandle,  Win32IdentityByName,   Win32MessageBeep,
-    Win32MessageBox,       Win32SetFilter,         Win32GetModuleHandle,  Win32ExitProcess,
+    Win32GetCommandLine,  Win32GetModuleFileName, Win32GetStdHandle,    Win32GetFileType,
+    Win32CreateFile,      Win32ReadFile,          Win32WriteFile,       Win32GetFileSize,
+    Win32SetEndOfFile,    Win32CloseHandle,       Win32DeleteFile,      Win32IdentityByHandle,
+    Win32IdentityByName,  Win32MessageBeep,       Win32MessageBox,      Win32SetFilter,
+    Win32GetModuleHandle, Win32ExitProcess,
 };
 
 std::uint32_t GetLastError() { return LastError; }

@@ -69,6 +69,7 @@ std::int32_t TakeIOResult() {
 // Not inlined, so that the return address is the place of the check.
 DICT_NOINLINE void CheckIOResult() {
   if (IOResult == 0) return;
+  ReleaseExceptionReserve();
   EInOutError error(TakeIOResult());
   error.RaiseAddress = DICT_RETURN_ADDRESS() - platform::GetModuleHandleA();
   throw error;

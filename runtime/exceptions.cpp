@@ -1,12 +1,27 @@
 #include "runtime/exceptions.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 
 using namespace platform;
 
 namespace {
+
+/// Enough for any exception object and the message it carries.
+constexpr std::size_t ExceptionReserveSize = 16 * 1024;
+
+void* ExceptionReserve = nullptr;
+
+/// The new handler: the failed allocation raises `std::bad_alloc` at once,
+/// with the reserve back in the heap for the exception object. It is not
+/// tried again, which could take the reserve and leave the raise without.
+[[noreturn]] void RaiseOutOfMemory() {
+  ReleaseExceptionReserve();
+  throw std::bad_alloc();
+}
 
 /// Appends bytes to a fixed buffer, dropping what does not fit.
 struct FixedText {
@@ -52,6 +67,18 @@ struct FixedText {
 };
 
 }  // namespace
+
+bool KeepExceptionReserve() {
+  if (ExceptionReserve == nullptr) ExceptionReserve = std::malloc(ExceptionReserveSize);
+  if (ExceptionReserve == nullptr) return false;
+  std::set_new_handler(RaiseOutOfMemory);
+  return true;
+}
+
+void ReleaseExceptionReserve() {
+  std::free(ExceptionReserve);
+  ExceptionReserve = nullptr;
+}
 
 EInOutError::EInOutError(std::int32_t code) : Exception(InOutErrorMessage(code)), ErrorCode(code) {}
 

@@ -72,6 +72,19 @@ class EExternalException : public Exception {
   std::uint32_t ExceptionCode;
 };
 
+/// Sets a block of memory aside and has every allocation that the heap
+/// cannot satisfy give it back before `std::bad_alloc` is raised: raising
+/// an exception takes memory for the exception object too, and where the
+/// C++ library could not set its own emergency memory aside at load time, a
+/// raise without that memory ends the process in an abort. False when not
+/// even the reserve could be had.
+bool KeepExceptionReserve();
+
+/// Gives the reserve back to the heap. Every raise of the runtime does this
+/// first; since no exception is ever caught but to end the run, the reserve
+/// is needed once.
+void ReleaseExceptionReserve();
+
 /// The message that `EInOutError` carries for an I/O result code.
 std::string InOutErrorMessage(std::int32_t code);
 

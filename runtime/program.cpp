@@ -58,6 +58,14 @@ void FaultFilter(const platform::ExceptionRecord& record) {
   HaltWithExceptionReport(className, message, messageLength, CodeOffset(record.Address));
 }
 
+/// The end of a failed start-up: the runtime error report, made without the
+/// heap.
+[[noreturn]] void HaltInStartup() {
+  char report[ReportCapacity];
+  std::size_t length = FormatRuntimeErrorReport(report, sizeof report, StartupRuntimeError, 0);
+  HaltWithReport(report, length, StartupRuntimeError, true);
+}
+
 std::size_t TextLength(const char* text) {
   std::size_t length = 0;
   while (text[length] != 0) ++length;
@@ -98,15 +106,16 @@ void HaltWithReport(const char* report, std::size_t length, std::int32_t status,
 
 void RunProgram(int argc, char** argv, MainProcedure mainBlock) {
   // Until the program is a console program, the only failure start-up can
-  // meet is exhausted memory; it ends with a runtime error report.
+  // meet is exhausted memory; it ends with a runtime error report. The
+  // reserve comes first, so that nothing raised from here on finds the heap
+  // without room for the exception object.
+  if (!KeepExceptionReserve()) HaltInStartup();
   try {
     platform::Startup(argc, argv);
     platform::SetUnhandledExceptionFilter(FaultFilter);
     ComputeModuleName();
   } catch (...) {
-    char report[ReportCapacity];
-    std::size_t length = FormatRuntimeErrorReport(report, sizeof report, StartupRuntimeError, 0);
-    HaltWithReport(report, length, StartupRuntimeError, true);
+    HaltInStartup();
   }
   BindStandardOutput(ConsoleOutput);
   TakeIOResult();
@@ -147,6 +156,7 @@ DICT_NOINLINE std::uint8_t* AllocateMemory(std::uint64_t size) {
   if (size == 0) return nullptr;
   void* block = size > SIZE_MAX ? nullptr : std::malloc(static_cast<std::size_t>(size));
   if (block == nullptr) {
+    ReleaseExceptionReserve();
     EOutOfMemory error(OutOfMemoryError);
     error.RaiseAddress = CodeOffset(DICT_RETURN_ADDRESS());
     throw error;
@@ -155,24 +165,3 @@ DICT_NOINLINE std::uint8_t* AllocateMemory(std::uint64_t size) {
 }
 
 void FreeMemory(std::uint8_t* block) { std::free(block); }
-
-bool WouldOverwrite(const std::string& name, const platform::FileIdentity* input) {
-  platform::FileIdentity target{};
-  std::uint32_t saved = platform::GetLastError();
-  bool exists = platform::QueryFileIdentity(name.c_str(), &target);
-  platform::SetLastError(saved);
-  if (!exists || target.IsCharDevice) return false;
-  if (input != nullptr && platform::IsSameFile(*input, target)) return true;
-  for (platform::StandardHandle which : {platform::StdOutputHandle, platform::StdErrorHandle}) {
-    platform::FileIdentity stream{};
-    platform::Handle handle = platform::GetStdHandle(which);
-    if (handle != platform::InvalidHandleValue &&
-        platform::GetFileInformationByHandle(handle, &stream) &&
-        platform::IsSameFile(stream, target)) {
-      platform::SetLastError(saved);
-      return true;
-    }
-  }
-  platform::SetLastError(saved);
-  return false;
-}

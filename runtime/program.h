@@ -52,10 +52,3 @@ void FreeMemory(std::uint8_t* block);
 /// The program's file name as reports show it: its path after the last
 /// directory separator ('/'; on Windows '\\' or '/'), at most 63 bytes.
 std::string ModuleName();
-
-/// True when creating `name` would overwrite what must not be overwritten:
-/// the file of `input` (when given), or whatever standard output or standard
-/// error writes to. Character devices are never refused: /dev/null may be
-/// input and output at once. A name that designates nothing yet is never
-/// refused.
-bool WouldOverwrite(const std::string& name, const platform::FileIdentity* input);

@@ -1,6 +1,7 @@
 // Fault matrix: both programs run against hostile surroundings — an unusable
 // standard output, FIFOs, directories, missing or non-directory path
-// components, symbolic link loops and names that lead back to the input.
+// components, symbolic link loops, names that lead back to the input, and
+// creates that fail after their open succeeded.
 // Every case checks the exact console bytes, the report on standard error
 // where standard output cannot take it, the exit status, and the whole
 // scratch directory afterwards: every file that was there is unchanged byte
@@ -37,10 +38,15 @@ using Names = std::vector<std::string>;
 /// Seconds after which a run is killed and the case fails.
 constexpr int TimeLimit = 10;
 
-enum class Tool { Tessmark, Corvane };
+/// `TessmarkInShell` is bash running the script of the row's first argument,
+/// with tessmark as "$0": for surroundings only a shell sets up.
+enum class Tool { Tessmark, Corvane, TessmarkInShell };
 
-std::string PathOf(Tool tool) { return tool == Tool::Tessmark ? TESSMARK_PATH : CORVANE_PATH; }
-std::string ModuleOf(Tool tool) { return tool == Tool::Tessmark ? "tessmark" : "corvane"; }
+std::string PathOf(Tool tool) {
+  if (tool == Tool::TessmarkInShell) return "/bin/bash";
+  return tool == Tool::Tessmark ? TESSMARK_PATH : CORVANE_PATH;
+}
+std::string ModuleOf(Tool tool) { return tool == Tool::Corvane ? "corvane" : "tessmark"; }
 
 // --- The files every scratch directory starts with ------------------------
 
@@ -219,8 +225,8 @@ const MatrixCase MatrixCases[] = {
      [](const std::string& d) { WriteFileBytes(d + "/" + LongName, Dictionary); }, {LongName},
      StdoutTarget::BrokenPipe, "", 109, 1, {}, LongName + ".IND"},
     // A pipe nobody reads, but all the console text fits in the buffer: it
-    // waits for the program's end, where the failed write is not checked.
-    // The index is built and the status is 0; the console text is lost.
+    // waits for the program's end, where the write fails too and is
+    // reported on standard error with status 1. The index is complete.
     {"CorvaneStdoutPipeWithoutReaderShortText", Tool::Corvane, NoSetup, {"x"},
      StdoutTarget::BrokenPipe, "", 109, 1, {{"x.IND", DictionaryIndex}}, "x.IND"},
 
@@ -331,6 +337,28 @@ const MatrixCase MatrixCases[] = {
        MakeLink("d.IND", d + "/d");
      },
      {"d"}, StdoutTarget::File, CorvaneRefusesIndex("d"), 0, 2, {}, ""},
+
+    // --- Creates that fail after their open succeeded change nothing: an
+    // old output keeps its bytes, and a new name is not left behind.
+
+    // The input opens on descriptor 3, so these names designate it only once
+    // it is open: refused then, the input untouched.
+    {"TessmarkOutputIsTheInputsDescriptor", Tool::Tessmark, NoSetup, {"in.euc", "/dev/fd/3"},
+     StdoutTarget::File, Refuses("/dev/fd/3"), 0, 2, {}, ""},
+    {"TessmarkOutputIsTheInputsProcEntry", Tool::Tessmark, NoSetup,
+     {"in.euc", "/proc/self/fd/3"}, StdoutTarget::File, Refuses("/proc/self/fd/3"), 0, 2, {}, ""},
+    // Four descriptors and standard input closed: the input takes 0 and
+    // moves to 3, the output takes 0 and cannot move above 2.
+    {"TessmarkOutputCannotLeaveStandardInput", Tool::TessmarkInShell, NoSetup,
+     {"ulimit -n 4; exec <&- \"$0\" in.euc out.sjs"}, StdoutTarget::File, Refuses("out.sjs"), 0,
+     2, {}, "out.sjs"},
+    {"TessmarkDerivedOutputCannotLeaveStandardInput", Tool::TessmarkInShell, NoSetup,
+     {"ulimit -n 4; exec <&- \"$0\" in.euc"}, StdoutTarget::File, Refuses("in.SJS"), 0, 2, {},
+     "in.SJS"},
+    // The same with standard error closed: the output takes 2.
+    {"TessmarkOutputCannotLeaveStandardError", Tool::TessmarkInShell, NoSetup,
+     {"ulimit -n 4; exec 2>&- \"$0\" in.euc out.sjs"}, StdoutTarget::File, Refuses("out.sjs"), 0,
+     2, {}, "out.sjs"},
 };
 
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
@@ -348,8 +376,10 @@ TEST_P(FaultMatrix, ExactConsoleStatusAndFiles) {
     Tree expected = Snapshot(dir.Path());
     for (const auto& [name, bytes] : row.Created) expected[name] = FileEntry(bytes);
 
-    ToolRun run = ToolProcess(PathOf(row.Program), row.Arguments, dir.Path(), row.Target)
-                      .Finish(TimeLimit);
+    Names arguments = row.Arguments;
+    if (row.Program == Tool::TessmarkInShell) arguments = {"-c", arguments[0], TESSMARK_PATH};
+    ToolRun run =
+        ToolProcess(PathOf(row.Program), arguments, dir.Path(), row.Target).Finish(TimeLimit);
 
     ASSERT_FALSE(run.TimedOut) << "still running after " << TimeLimit << " s";
     EXPECT_EQ(run.ExitStatus, row.Status);

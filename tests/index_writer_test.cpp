@@ -11,12 +11,11 @@
 #include "platform/platform.h"
 #include "indexer/blockfile.h"
 #include "indexer/dictionary.h"
+#include "tests/test_support.h"
 
 using namespace platform;
 
 namespace {
-
-std::string Repeat(char byte, std::size_t count) { return std::string(count, byte); }
 
 // ---------------------------------------------------------------------------
 // ScanLine
@@ -145,6 +144,7 @@ bool FakeCloseHandle(Handle) {
   std::uint64_t done = 0;
   return FakeResult(0, &done);
 }
+std::uint32_t FakeGetFileType(Handle) { return FileTypeDisk; }
 
 class BlockFileTest : public ::testing::Test {
  protected:
@@ -155,6 +155,9 @@ class BlockFileTest : public ::testing::Test {
     platform::Calls.WriteFile = FakeWriteFile;
     platform::Calls.GetFileSizeEx = FakeGetFileSize;
     platform::Calls.CloseHandle = FakeCloseHandle;
+    platform::Calls.GetFileType = FakeGetFileType;
+    platform::Calls.GetFileInformationByHandle = FakeFileIdentity;
+    platform::Calls.SetEndOfFile = FakeSetEndOfFile;
     Log = CallLog{};
     TakeIOResult();
   }
@@ -250,7 +253,7 @@ TEST_F(BlockFileTest, OpenTakesAccessFromTheModeAndCreateIgnoresIt) {
     CreateBlockFile(created, "dict.IND");
     EXPECT_EQ(Log.Access, GenericRead | GenericWrite) << "mode " << int(c.Mode);
     EXPECT_EQ(Log.Share, FileShareRead);
-    EXPECT_EQ(Log.Disposition, CreateAlways);
+    EXPECT_EQ(Log.Disposition, OpenAlways);
     EXPECT_EQ(TakeIOResult(), 0);
   }
 }

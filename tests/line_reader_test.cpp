@@ -20,6 +20,7 @@
 #include "converter/line_copy.h"
 #include "converter/textfile.h"
 #include "converter/transcode.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ struct FakeFiles {
   bool CharDevice = false;
   /// Writes that succeed before every later one fails with 112; -1: none fails.
   int WritesLeft = -1;
+  /// Reads that succeed before every later one fails with 1117; -1: none fails.
+  int ReadsLeft = -1;
 } Fake;
 
 Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint32_t) {
@@ -47,6 +50,13 @@ Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint3
 
 bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
   EXPECT_EQ(handle, InputHandle);
+  if (Fake.ReadsLeft == 0) {
+    Fake.Requests.push_back("R failed");
+    platform::SetLastError(platform::ErrorIoDevice);
+    *done = 0;
+    return false;
+  }
+  if (Fake.ReadsLeft > 0) --Fake.ReadsLeft;
   const std::size_t served =
       std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Input.size() - Fake.Offset);
   std::memcpy(buffer, Fake.Input.data() + Fake.Offset, served);
@@ -84,15 +94,19 @@ class LineReaderTest : public ::testing::Test {
     platform::Calls.WriteFile = FakeWriteFile;
     platform::Calls.GetFileType = FakeGetFileType;
     platform::Calls.CloseHandle = FakeCloseHandle;
+    platform::Calls.GetFileInformationByHandle = FakeFileIdentity;
+    platform::Calls.SetEndOfFile = FakeSetEndOfFile;
     TakeIOResult();
   }
   void TearDown() override { platform::Calls = saved_; }
 
-  static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1) {
+  static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1,
+                    int readsLeft = -1) {
     Fake = FakeFiles{};
     Fake.Input = input;
     Fake.CharDevice = charDevice;
     Fake.WritesLeft = writesLeft;
+    Fake.ReadsLeft = readsLeft;
   }
 
  private:
@@ -373,6 +387,48 @@ TEST_F(LineReaderTest, FailedWritesOnDisksAndDevicesMakeTheSameRequests) {
         EXPECT_EQ(Fake.Requests, model.Requests);
         EXPECT_TRUE(Fake.Output == model.Output);
       }
+    }
+  }
+}
+
+TEST_F(LineReaderTest, AFailedReadEndsTheLoopWithItsCode) {
+  // A failed read must reach the check after the step that made it: were it
+  // dropped, the input would seem to end there and a truncated output would
+  // pass for a whole one. Lines of exactly one block make the failing read
+  // the test for the end between two lines; a block that ends in a CR makes
+  // it the look for the LF after it; a long line makes it a read inside it.
+  const std::string block = "\xA4\xA2" + Repeat('a', 124) + "\r\n";
+  const std::string crLast = "\xA4\xA2" + Repeat('c', 125) + "\r\n";
+  const std::string longLine = "\xA4\xA2" + Repeat('b', 398) + "\r\n";
+  const struct {
+    const char* what;
+    std::string input;
+    int readsLeft;
+  } cases[] = {
+      {"the first read", block, 0},
+      {"between lines", block + block, 1},
+      {"between lines, later", block + block + block, 2},
+      {"between a CR and its LF", crLast + block, 1},
+      {"inside a line", longLine, 1},
+      {"inside a line, later", block + longLine, 3},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t capacity : {std::size_t{7}, std::size_t{255}, LineWindowSize}) {
+      SCOPED_TRACE(std::string(c.what) + ", window " + std::to_string(capacity));
+      Serve(c.input, false, -1, c.readsLeft);
+      TextFile in;
+      TextFile out;
+      OpenTextInput(in, "in");
+      CreateTextOutput(out, "out");
+      std::vector<std::uint8_t> window(capacity);
+      try {
+        ConvertLines(in, out, window.data(), capacity);
+        ADD_FAILURE() << "the failed read was dropped";
+      } catch (const EInOutError& error) {
+        EXPECT_EQ(error.ErrorCode, 1117);
+      }
+      EXPECT_EQ(Fake.Requests.back(), "R failed") << "nothing is asked after the failure";
+      EXPECT_EQ(OfKind(Fake.Requests, 'R').size(), static_cast<std::size_t>(c.readsLeft) + 1);
     }
   }
 }

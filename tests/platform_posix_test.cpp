@@ -1,17 +1,24 @@
 // The POSIX backend through its table of raw system calls: every loop and
 // translation in it (interrupted calls, short transfers, descriptors that
-// would block, new files kept off the standard descriptors, errno values
-// turned into Win32 error numbers) driven by a scripted fake system.
+// would block, new files kept off the standard descriptors, opening or
+// creating without emptying, errno values turned into Win32 error numbers)
+// driven by a scripted fake system; and the runtime's create on real files
+// with each step after the open made to fail.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <deque>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/platform_posix.h"
+#include "runtime/console.h"
+#include "runtime/files.h"
+#include "tests/tool_runner.h"
 
 namespace {
 
@@ -41,7 +48,9 @@ long Next(std::deque<Answer>& script, long otherwise) {
 }
 
 int FakeOpen(const char* path, int flags, mode_t) {
-  Fake.Log.push_back(std::string("open ") + path + ((flags & O_NONBLOCK) ? " nonblocking" : ""));
+  Fake.Log.push_back(std::string("open ") + path + ((flags & O_EXCL) ? " exclusive" : "") +
+                     ((flags & (O_CREAT | O_EXCL)) == O_CREAT ? " create" : "") +
+                     ((flags & O_NONBLOCK) ? " nonblocking" : ""));
   return static_cast<int>(Next(Fake.Opens, 7));
 }
 ssize_t FakeRead(int, void*, size_t count) {
@@ -79,6 +88,10 @@ int FakeFcntl(int fd, int command, int argument) {
   Fake.Log.push_back(name + " " + std::to_string(fd) + " " + std::to_string(argument));
   return static_cast<int>(Next(Fake.Fcntls, command == F_DUPFD_CLOEXEC ? 9 : O_NONBLOCK));
 }
+int FakeUnlink(const char* path) {
+  Fake.Log.push_back(std::string("unlink ") + path);
+  return 0;
+}
 int FakePoll(pollfd* fds, nfds_t, int timeout) {
   Fake.Log.push_back(std::string("poll ") + ((fds[0].events & POLLIN) ? "in" : "out") + " " +
                      std::to_string(timeout));
@@ -90,8 +103,9 @@ class PosixBackend : public ::testing::Test {
   void SetUp() override {
     saved_ = SystemCalls;
     Fake = FakeSystem{};
-    SystemCalls = {FakeOpen, FakeRead, FakeWrite, FakeFstat, FakeStat,
-                   FakeClose, FakeFcntl, FakePoll, saved_.Readlink, saved_.Isatty};
+    SystemCalls = {FakeOpen,     FakeRead,         FakeWrite,  FakeFstat, FakeStat,
+                   FakeClose,    FakeFcntl,        saved_.Lseek, saved_.Ftruncate,
+                   FakeUnlink,   FakePoll,         saved_.Readlink, saved_.Isatty};
     platform::SetLastError(0);
   }
   void TearDown() override { SystemCalls = saved_; }
@@ -104,7 +118,9 @@ class PosixBackend : public ::testing::Test {
 
 // ------------------------------------------------------------------ opening
 
-TEST_F(PosixBackend, OpensKeepFilesOffTheStandardDescriptors) {
+TEST_F(PosixBackend, OpensKeepFilesOffTheStandardDescriptorsAndNeverEmptyThem) {
+  const std::uint32_t existed = platform::ErrorAlreadyExists;
+  const Log writable = {"fstat 7", "getfl 7 0", "setfl 7 0"};
   struct Case {
     const char* what;
     std::uint32_t access;
@@ -113,27 +129,53 @@ TEST_F(PosixBackend, OpensKeepFilesOffTheStandardDescriptors) {
     mode_t mode;
     platform::Handle handle;
     Log calls;
+    std::uint32_t lastError;  // after the open
   } cases[] = {
       {"a read waits for a FIFO's writer: no O_NONBLOCK", platform::GenericRead,
-       platform::OpenExisting, {}, S_IFIFO, 7, {"open f", "fstat 7"}},
-      {"a write never waits for a reader, then blocks as usual", platform::GenericWrite,
-       platform::CreateAlways, {}, S_IFREG, 7,
-       {"open f nonblocking", "fstat 7", "getfl 7 0", "setfl 7 0"}},
+       platform::OpenExisting, {}, S_IFIFO, 7, {"open f", "fstat 7"}, 0},
+      {"a new file: created, never waiting for a reader, then blocking as usual",
+       platform::GenericWrite, platform::OpenAlways, {}, S_IFREG, 7,
+       {"open f exclusive nonblocking"}, 0},
+      {"a file that exists is opened as it is", platform::GenericWrite, platform::OpenAlways,
+       {{-1, EEXIST}}, S_IFREG, 7, {"open f exclusive nonblocking", "open f nonblocking"},
+       existed},
+      {"a lease makes the open wait like any writer's", platform::GenericWrite,
+       platform::OpenAlways, {{-1, EEXIST}, {-1, EWOULDBLOCK}}, S_IFREG, 7,
+       {"open f exclusive nonblocking", "open f nonblocking", "open f"}, existed},
+      {"a name that vanishes between the opens is created after all", platform::GenericWrite,
+       platform::OpenAlways, {{-1, EEXIST}, {-1, ENOENT}}, S_IFREG, 7,
+       {"open f exclusive nonblocking", "open f nonblocking", "open f exclusive nonblocking"}, 0},
+      {"a link to a missing file: created through the link, which existed",
+       platform::GenericWrite, platform::OpenAlways,
+       {{-1, EEXIST}, {-1, ENOENT}, {-1, EEXIST}, {-1, ENOENT}}, S_IFREG, 7,
+       {"open f exclusive nonblocking", "open f nonblocking", "open f exclusive nonblocking",
+        "open f nonblocking", "open f create nonblocking"},
+       existed},
       {"an interrupted open is tried again", platform::GenericRead, platform::OpenExisting,
-       {{-1, EINTR}}, S_IFREG, 7, {"open f", "open f", "fstat 7"}},
+       {{-1, EINTR}}, S_IFREG, 7, {"open f", "open f", "fstat 7"}, 0},
       {"a file given descriptor 2 moves above the standard ones", platform::GenericRead,
-       platform::OpenExisting, {{2}}, S_IFREG, 9, {"open f", "dup 2 3", "close 2", "fstat 9"}},
-      {"descriptor 0 too", platform::GenericWrite, platform::CreateAlways, {{0}}, S_IFREG, 9,
-       {"open f nonblocking", "dup 0 3", "close 0", "fstat 9", "getfl 9 0", "setfl 9 0"}},
+       platform::OpenExisting, {{2}}, S_IFREG, 9, {"open f", "dup 2 3", "close 2", "fstat 9"},
+       0},
+      {"descriptor 0 too", platform::GenericWrite, platform::OpenAlways, {{0}}, S_IFREG, 9,
+       {"open f exclusive nonblocking", "dup 0 3", "close 0", "fstat 9", "getfl 9 0",
+        "setfl 9 0"},
+       0},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     Fake = FakeSystem{};
     Fake.Opens = c.opens;
     Fake.FileMode = c.mode;
+    platform::SetLastError(12345);
+    if (c.disposition == platform::OpenAlways && c.handle == 7) {
+      c.calls.insert(c.calls.end(), writable.begin(), writable.end());
+    }
     EXPECT_EQ(platform::CreateFileA("f", c.access, platform::FileShareRead, c.disposition),
               c.handle);
     EXPECT_EQ(Fake.Log, c.calls);
+    if (c.disposition == platform::OpenAlways) {
+      EXPECT_EQ(platform::GetLastError(), c.lastError);
+    }
   }
 }
 
@@ -297,6 +339,114 @@ TEST_F(PosixBackend, QueriesRetryInterruptionsAndTellCharacterDevices) {
   EXPECT_EQ(platform::GetLastError(), platform::ErrorFileNotFound);
   Fake.FileMode = S_IFIFO;
   EXPECT_EQ(platform::GetFileType(4), platform::FileTypePipe);
+}
+
+// ------------------------------------------- a create that fails on real files
+
+/// A step of a create after its open, by the system call that serves it.
+enum class Step { Dup, Fstat, GetFlags, SetFlags, Lseek, Ftruncate };
+
+/// The `At`-th call of `Call` fails with `Error`; every other call is real.
+struct Injection {
+  Step Call;
+  int At;
+  int Error;
+  int Seen = 0;
+  platform::posix::SystemCallTable Real{};
+} Inject{Step::Fstat, 0, 0};
+
+bool Fails(Step call) {
+  if (Inject.Call != call || ++Inject.Seen != Inject.At) return false;
+  errno = Inject.Error;
+  return true;
+}
+int InjectedFstat(int fd, struct stat* info) {
+  return Fails(Step::Fstat) ? -1 : Inject.Real.Fstat(fd, info);
+}
+int InjectedFcntl(int fd, int command, int argument) {
+  Step step = command == F_DUPFD_CLOEXEC ? Step::Dup
+              : command == F_GETFL       ? Step::GetFlags
+                                         : Step::SetFlags;
+  return Fails(step) ? -1 : Inject.Real.Fcntl(fd, command, argument);
+}
+off_t InjectedLseek(int fd, off_t offset, int whence) {
+  return Fails(Step::Lseek) ? -1 : Inject.Real.Lseek(fd, offset, whence);
+}
+int InjectedFtruncate(int fd, off_t length) {
+  return Fails(Step::Ftruncate) ? -1 : Inject.Real.Ftruncate(fd, length);
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    ++count;
+  }
+  return count;
+}
+
+// Whatever step fails after the open itself succeeded, the create changes
+// nothing: an old file keeps its bytes, a new name is not left behind, and
+// no descriptor stays open. The code is that of the failing step.
+TEST(PosixCreate, AFailureAfterTheOpenChangesNothing) {
+  const struct {
+    const char* what;
+    Step call;
+    int at;
+    int error;
+    std::int32_t code;
+  } cases[] = {
+      {"the descriptor cannot move above the standard ones", Step::Dup, 1, EMFILE, 4},
+      {"the new descriptor cannot be examined", Step::Fstat, 1, EIO, 1117},
+      {"its flags cannot be read", Step::GetFlags, 1, EBADF, 6},
+      {"its flags cannot be set", Step::SetFlags, 1, EINVAL, 87},
+      {"the file cannot tell which file it is", Step::Fstat, 2, EIO, 1117},
+      {"the file cannot tell its type", Step::Fstat, 3, EIO, 105},
+      {"its position cannot be read", Step::Lseek, 1, EIO, 1117},
+      {"it cannot be emptied", Step::Ftruncate, 1, ENOSPC, 112},
+  };
+  ScratchDirectory dir;
+  const std::string name = dir / "out.sjs";
+  for (const auto& c : cases) {
+    for (bool old : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (old ? ", an old file" : ", a new name"));
+      std::filesystem::remove(name);
+      if (old) WriteFileBytes(name, "old");
+      const int descriptors = OpenDescriptors();
+      // With standard input closed, the open takes descriptor 0.
+      const int savedInput = c.call == Step::Dup ? dup(0) : -1;
+      if (savedInput >= 0) close(0);
+      Inject = Injection{c.call, c.at, c.error};
+      Inject.Real = SystemCalls;
+      SystemCalls.Fstat = InjectedFstat;
+      SystemCalls.Fcntl = InjectedFcntl;
+      SystemCalls.Lseek = InjectedLseek;
+      SystemCalls.Ftruncate = InjectedFtruncate;
+      std::uint32_t type = platform::FileTypeUnknown;
+      platform::Handle handle =
+          CreateOutputFile(name, platform::GenericWrite, platform::FileShareRead, type);
+      SystemCalls = Inject.Real;
+      if (savedInput >= 0) {
+        dup2(savedInput, 0);
+        close(savedInput);
+      }
+      EXPECT_GE(Inject.Seen, c.at) << "the step was not reached";
+      EXPECT_EQ(handle, platform::InvalidHandleValue);
+      EXPECT_EQ(TakeIOResult(), c.code);
+      bool exists = false;
+      std::string bytes = ReadFileBytes(name, &exists);
+      EXPECT_EQ(exists, old);
+      EXPECT_EQ(bytes, old ? "old" : "");
+      EXPECT_EQ(OpenDescriptors(), descriptors);
+    }
+  }
+  // Without a failure the old file is emptied, once the handle is final.
+  std::uint32_t type = platform::FileTypeUnknown;
+  platform::Handle handle =
+      CreateOutputFile(name, platform::GenericWrite, platform::FileShareRead, type);
+  ASSERT_NE(handle, platform::InvalidHandleValue);
+  EXPECT_EQ(type, platform::FileTypeDisk);
+  EXPECT_TRUE(platform::CloseHandle(handle));
+  EXPECT_EQ(ReadFileBytes(name), "");
 }
 
 }  // namespace

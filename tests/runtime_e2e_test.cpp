@@ -1,14 +1,19 @@
 // The programs in the surroundings a shell can give them: standard streams
 // closed, redirected onto the file being made, on a pipe nobody reads or on
-// one set non-blocking; a file-size limit; FIFOs whose other end comes late;
-// memory that runs out during start-up; a program file with an odd name.
+// one set non-blocking; names that designate the input or a standard
+// stream's file only once the input is open; a file-size limit; FIFOs whose
+// other end comes late; an output under another process's lease; memory
+// that runs out during start-up; a program file with an odd name.
 // Each case runs the built program through bash in a scratch directory and
 // checks the console bytes, the exit status and the files left behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -160,6 +165,39 @@ TEST(RuntimeStreams, InputAndOutputOnTheSamePipeAreRefused) {
   }
 }
 
+// The output name designates the input, or what a standard stream writes
+// to, only once the input is open: /dev/fd/3 is the FIFO open on
+// descriptor 3, and out.sjs becomes a second name of the stream's file
+// while the program waits for the FIFO's writer. Refused all the same,
+// without waiting; the file keeps just what the shell sent there.
+TEST(RuntimeStreams, RefusesANameThatComesToDesignateAFileInUse) {
+  struct Case {
+    const char* what;
+    std::string script;
+    std::string console;
+    std::string log;  // what the file "log" holds afterwards
+  } cases[] = {
+      {"a FIFO input on descriptor 3",
+       "mkfifo f; (printf 'x\\r\\n' > f &); exec \"$0\" f /dev/fd/3", Refuses("/dev/fd/3"),
+       ""},
+      {"standard output's file, linked while the input waits",
+       "mkfifo f; exec > log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; echo x > f; wait $!",
+       "", Refuses("out.sjs")},
+      {"standard error's file, linked while the input waits",
+       "mkfifo f; exec 2> log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; echo x > f; wait $!",
+       Refuses("out.sjs"), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    ToolRun run = RunScript(TESSMARK_PATH, c.script, dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 2);
+    EXPECT_EQ(run.Stdout, c.console);
+    EXPECT_EQ(Hex(ReadFileBytes(dir / "log")), Hex(c.log));
+  }
+}
+
 // ------------------------------------------------------------------ limits
 
 // Past the file-size limit a write fails like any other: a report, status 1.
@@ -264,6 +302,81 @@ TEST(RuntimeLimits, ExhaustedMemoryIsReportedNeverAborted) {
   EXPECT_FALSE(FileExists(dir / "x.IND"));
 }
 
+/// How a run under a memory limit ended.
+enum class LimitedRun { LoaderFailed, Normal, Reported };
+
+/// Runs `tool` under `ulimit <limit>` and checks that it ended as the
+/// program ends a run: normally, with the EOutOfMemory report and status 1,
+/// or with the runtime error report alone and status 203; or that the
+/// system loader itself failed (status 127 and its own message).
+LimitedRun RunUnderLimit(const ToolCase& tool, const std::string& success,
+                         const std::string& limit, const std::string& directory) {
+  SCOPED_TRACE(std::string(tool.what) + " under ulimit " + limit);
+  ToolRun run = RunScript(tool.program, "ulimit " + limit + "; exec \"$0\" " + tool.arguments,
+                          directory);
+  EXPECT_FALSE(run.TimedOut);
+  if (run.ExitStatus == 127 && run.Stdout.empty() &&
+      (run.Stderr.find("error while loading shared libraries") != std::string::npos ||
+       run.Stderr == "out of memory\n")) {
+    return LimitedRun::LoaderFailed;
+  }
+  if (run.ExitStatus == 0 && run.Stdout == success) return LimitedRun::Normal;
+  if (run.ExitStatus == 1) {
+    EXPECT_TRUE(EndsInReport(run.Stdout, tool.module, "EOutOfMemory", "Out of memory."));
+  } else {
+    EXPECT_EQ(run.ExitStatus, 203) << "-1: ended by a signal; stderr [" << run.Stderr << "]";
+    EXPECT_EQ(run.Stdout, "");
+    EXPECT_EQ(run.Stderr, "Error: Runtime error 203 at 00000000\n");
+  }
+  return LimitedRun::Reported;
+}
+
+// Start-up with little memory never aborts, whatever the C++ library could
+// set aside for itself. Each limit is swept in small steps from where the
+// system loader itself cannot load the program up to where the program runs
+// normally several times in a row; the loader's edge is found by halving
+// and bisection, every run on the way checked as well.
+TEST(RuntimeLimits, StartUpWithLittleMemoryNeverAborts) {
+#if DICT_SANITIZED_TESTS
+  GTEST_SKIP() << "the sanitizers reserve more address space than these limits allow";
+#endif
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "x", Line);
+  WriteFileBytes(dir / "in.euc", Text);
+  const ToolCase tools[] = {{"corvane", CORVANE_PATH, "x", "corvane"},
+                            {"tessmark", TESSMARK_PATH, "in.euc out.sjs", "tessmark"}};
+  const std::string successes[] = {CorvaneBanner + Loading("x") + corvane_text::WritingDone,
+                                   tessmark_text::Success};
+  const struct {
+    std::string option;  // of ulimit, in KiB
+    int step;
+    int high;  // a limit the programs run within
+  } limits[] = {{"-v ", 4, 16 * 1024}, {"-d ", 3, 2 * 1024}};
+  for (int t = 0; t < 2; ++t) {
+    for (const auto& limit : limits) {
+      auto run = [&](int kib) {
+        return RunUnderLimit(tools[t], successes[t], limit.option + std::to_string(kib),
+                             dir.Path());
+      };
+      int ran = limit.high;
+      ASSERT_EQ(run(ran), LimitedRun::Normal);
+      int failed = ran / 2;
+      for (; run(failed) != LimitedRun::LoaderFailed; failed /= 2) {
+        ASSERT_GT(failed, 1) << "the loader never failed";
+        ran = failed;
+      }
+      while (ran - failed > limit.step) {
+        int middle = failed + (ran - failed) / 2;
+        (run(middle) == LimitedRun::LoaderFailed ? failed : ran) = middle;
+      }
+      for (int kib = failed, normal = 0; normal < 4; kib += limit.step) {
+        ASSERT_LE(kib, limit.high);
+        normal = run(kib) == LimitedRun::Normal ? normal + 1 : 0;
+      }
+    }
+  }
+}
+
 // ------------------------------------------------------------------- FIFOs
 
 /// Opens the FIFO for writing (waiting for its reader), writes, closes.
@@ -305,6 +418,60 @@ TEST(RuntimeFifos, InputWaitsForAWriterThatComesLate) {
       EXPECT_EQ(Hex(ReadFileBytes(dir / "out.sjs")), Hex(Converted));
     }
   }
+}
+
+// ------------------------------------------------------------------ leases
+
+// An output that another process holds under a read lease (as a file server
+// may) is waited for, as any writer waits, until the lease is given up; then
+// it is written as usual.
+TEST(RuntimeLeases, AnOutputUnderALeaseIsWaitedFor) {
+  struct Case {
+    const char* what;
+    std::string program;
+    std::vector<std::string> arguments;
+    std::string output;
+    std::string console;
+    std::string bytes;
+  } cases[] = {
+      {"tessmark", TESSMARK_PATH, {"in.euc", "out.sjs"}, "out.sjs", tessmark_text::Success,
+       Converted},
+      {"corvane", CORVANE_PATH, {"x"}, "x.IND",
+       CorvaneBanner + Loading("x") + corvane_text::WritingDone, Record},
+  };
+  // A lease's holder is sent SIGIO when a writer comes; this test gives the
+  // lease up itself.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGIO, &ignore, &previous);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "x", Line);
+    WriteFileBytes(dir / "in.euc", Text);
+    WriteFileBytes(dir / c.output, "old bytes");
+    int holder = open((dir / c.output).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    if (fcntl(holder, F_SETLEASE, F_RDLCK) != 0) {
+      const int error = errno;
+      close(holder);
+      sigaction(SIGIO, &previous, nullptr);
+      GTEST_SKIP() << "the file system grants no lease here: " << std::strerror(error);
+    }
+    ToolProcess tool(c.program, c.arguments, dir.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(tool.HasEnded()) << "did not wait for the lease";
+    EXPECT_EQ(ReadFileBytes(dir / c.output), "old bytes") << "emptied under the lease";
+    fcntl(holder, F_SETLEASE, F_UNLCK);
+    close(holder);
+    ToolRun run = tool.Finish(TimeLimit);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.Stdout, c.console);
+    EXPECT_EQ(Hex(ReadFileBytes(dir / c.output)), Hex(c.bytes));
+  }
+  sigaction(SIGIO, &previous, nullptr);
 }
 
 // ---------------------------------------------------------- the module name

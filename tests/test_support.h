@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 // --- Bytes ------------------------------------------------------------------
 
 /// Bytes as spaced upper-case hexadecimal ("41 A4 A2"). Past `limit` bytes
@@ -148,6 +150,17 @@ inline ::testing::AssertionResult IsIOReport(const std::string& text, const std:
                                        << code << " in " << module << ": [" << text << "] ("
                                        << Hex(text) << ")";
 }
+
+// --- Files that a test stands in for ------------------------------------------
+
+/// For tests whose fakes stand in for the files: the calls that opening and
+/// creating a file make besides `CreateFileA`. Each handle is a file of its
+/// own, known by its number, and empties without complaint.
+inline bool FakeFileIdentity(platform::Handle handle, platform::FileIdentity* identity) {
+  *identity = platform::FileIdentity{1, static_cast<std::uint64_t>(handle), false};
+  return true;
+}
+inline bool FakeSetEndOfFile(platform::Handle) { return true; }
 
 // --- Installed data ----------------------------------------------------------------
 
