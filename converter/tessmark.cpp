@@ -27,11 +27,7 @@ std::uint8_t LineWindow[LineWindowSize];
 
 /// Prints the open-failure message for a name and stops.
 [[noreturn]] void StopOnName(const std::string& name) {
-  WriteText(ConsoleOutput, OpenFailure);
-  WriteText(ConsoleOutput, name);
-  WriteLineEnd(ConsoleOutput);
-  CheckIOResult();
-  HaltWithStatus(ExitStopped);
+  HaltWithMessage(OpenFailure + name, StopAlert::Silent);
 }
 
 void MainBlock() {

@@ -7,9 +7,6 @@ std::uint8_t FileAccessMode = 2;
 
 namespace {
 
-/// Records the system's error number for the call that just failed.
-void RecordSystemFailure() { SetIOResult(static_cast<std::int32_t>(platform::GetLastError())); }
-
 /// True when the handle is open; records 103 otherwise, so that the caller
 /// returns without calling the system.
 bool RequireOpen(const BlockFile& file) {
@@ -23,6 +20,16 @@ std::uint32_t AccessForMode(std::uint8_t mode) {
     case 0: return platform::GenericRead;
     case 1: return platform::GenericWrite;
     default: return platform::GenericRead | platform::GenericWrite;
+  }
+}
+
+/// Records how one transfer went: the system's error number when the call
+/// failed, `shortCode` when it moved fewer bytes than asked.
+void RecordTransfer(bool called, std::uint64_t done, std::uint64_t count, std::int32_t shortCode) {
+  if (!called) {
+    RecordSystemError();
+  } else if (done != count) {
+    SetIOResult(shortCode);
   }
 }
 
@@ -44,7 +51,7 @@ std::int64_t BlockFileSize(BlockFile& file) {
   if (!RequireOpen(file)) return -1;
   std::int64_t size = 0;
   if (!platform::GetFileSizeEx(file.FileHandle, &size)) {
-    RecordSystemFailure();
+    RecordSystemError();
     return -1;
   }
   return size;
@@ -53,26 +60,20 @@ std::int64_t BlockFileSize(BlockFile& file) {
 void ReadBlock(BlockFile& file, void* destination, std::uint64_t count) {
   if (!RequireOpen(file)) return;
   std::uint64_t done = 0;
-  if (!platform::ReadFile(file.FileHandle, destination, count, &done)) {
-    RecordSystemFailure();
-  } else if (done != count) {
-    SetIOResult(ReadBeyondEndOfFile);
-  }
+  bool called = platform::ReadFile(file.FileHandle, destination, count, &done);
+  RecordTransfer(called, done, count, ReadBeyondEndOfFile);
 }
 
 void WriteBlock(BlockFile& file, const void* source, std::uint64_t count) {
   if (!RequireOpen(file)) return;
   std::uint64_t done = 0;
-  if (!platform::WriteFile(file.FileHandle, source, count, &done)) {
-    RecordSystemFailure();
-  } else if (done != count) {
-    SetIOResult(DiskFull);
-  }
+  bool called = platform::WriteFile(file.FileHandle, source, count, &done);
+  RecordTransfer(called, done, count, DiskFull);
 }
 
 void CloseBlockFile(BlockFile& file) {
   if (!RequireOpen(file)) return;
   platform::Handle handle = file.FileHandle;
   file.FileHandle = platform::InvalidHandleValue;
-  if (!platform::CloseHandle(handle)) RecordSystemFailure();
+  if (!platform::CloseHandle(handle)) RecordSystemError();
 }

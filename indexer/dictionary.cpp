@@ -46,13 +46,7 @@ bool TryOpenRead(const std::string& name, BlockFile& file) {
   return TakeIOResult() == 0;
 }
 
-void StopWithMessage(const std::string& message) {
-  WriteText(ConsoleOutput, message);
-  WriteLineEnd(ConsoleOutput);
-  CheckIOResult();
-  AlertBeep();
-  HaltWithStatus(ExitStopped);
-}
+void StopWithMessage(const std::string& message) { HaltWithMessage(message, StopAlert::Beep); }
 
 void ReleaseDictionary() {
   FreeMemory(DictionaryBuffer);

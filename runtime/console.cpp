@@ -17,7 +17,7 @@ void OpenStandardOutput(TextStream& stream) {
   stream.OpenAttempted = true;
   platform::Handle handle = platform::GetStdHandle(platform::StdOutputHandle);
   if (handle == platform::InvalidHandleValue) {
-    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
+    RecordSystemError();
     return;
   }
   std::uint32_t type = platform::GetFileType(handle);
@@ -60,6 +60,8 @@ void BindStandardOutput(TextStream& stream) {
 
 void SetIOResult(std::int32_t code) { IOResult = code; }
 
+void RecordSystemError() { SetIOResult(static_cast<std::int32_t>(platform::GetLastError())); }
+
 std::int32_t TakeIOResult() {
   std::int32_t code = IOResult;
   IOResult = 0;
@@ -83,7 +85,7 @@ bool DrainTextBuffer(TextStream& stream) {
   stream.Position = 0;
   if (!platform::WriteFile(stream.FileHandle, stream.Buffer, count, &done)) {
     stream.WriteFailed = true;
-    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
+    RecordSystemError();
     return false;
   }
   return true;
@@ -108,17 +110,8 @@ void WriteText(TextStream& stream, const std::string& text) {
 }
 
 void WriteInteger(TextStream& stream, std::int32_t value) {
-  // The magnitude as unsigned, so that the most negative value has one.
-  std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value)
-                                      : static_cast<std::uint32_t>(value);
   char digits[12];
-  std::size_t start = sizeof digits;
-  do {
-    digits[--start] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (value < 0) digits[--start] = '-';
-  WriteText(stream, digits + start, sizeof digits - start);
+  WriteText(stream, digits, FormatDecimal(digits, sizeof digits, value));
 }
 
 void WriteCharacter(TextStream& stream, char byte) {

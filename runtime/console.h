@@ -54,6 +54,9 @@ void BindStandardOutput(TextStream& stream);
 /// Records a failure; replaces any earlier code. Successes never clear it.
 void SetIOResult(std::int32_t code);
 
+/// Records the error number of the system call that just failed.
+void RecordSystemError();
+
 /// Returns the I/O result code and resets it to 0.
 std::int32_t TakeIOResult();
 

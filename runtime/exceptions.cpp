@@ -80,6 +80,12 @@ void ReleaseExceptionReserve() {
   ExceptionReserve = nullptr;
 }
 
+std::size_t FormatDecimal(char* out, std::size_t size, std::int32_t value, int width) {
+  FixedText text{out, size};
+  text.AppendDecimal(value, width);
+  return text.Length;
+}
+
 EInOutError::EInOutError(std::int32_t code) : Exception(InOutErrorMessage(code)), ErrorCode(code) {}
 
 EExternalException::EExternalException(std::uint32_t code) : Exception(""), ExceptionCode(code) {

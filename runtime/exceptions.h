@@ -92,6 +92,11 @@ std::string InOutErrorMessage(std::int32_t code);
 /// heap. Returns the length written.
 std::size_t FormatInOutErrorMessage(char* out, std::size_t size, std::int32_t code);
 
+/// Writes `value` in decimal into `out` (no terminating 0), with "-" before a
+/// negative value, right-aligned with spaces in `width` places at least.
+/// Uses no heap. Returns the length written.
+std::size_t FormatDecimal(char* out, std::size_t size, std::int32_t value, int width = 0);
+
 /// The longest report either format produces; every class and message of
 /// the runtime fits.
 inline constexpr std::size_t ReportCapacity = 256;

@@ -9,8 +9,6 @@ namespace {
 /// Every file opened as input in this run, open or closed since.
 std::vector<platform::FileIdentity> InputFiles;
 
-void RecordSystemFailure() { SetIOResult(static_cast<std::int32_t>(platform::GetLastError())); }
-
 bool IsStandardStreamFile(const platform::FileIdentity& file) {
   for (platform::StandardHandle which : {platform::StdOutputHandle, platform::StdErrorHandle}) {
     platform::FileIdentity stream{};
@@ -49,7 +47,7 @@ platform::Handle OpenInputFile(const std::string& name, std::uint32_t access,
   platform::Handle handle =
       platform::CreateFileA(name.c_str(), access, share, platform::OpenExisting);
   if (handle == platform::InvalidHandleValue) {
-    RecordSystemFailure();
+    RecordSystemError();
     return handle;
   }
   // A handle that cannot tell its file (a pipe on some systems) is no file
@@ -67,7 +65,7 @@ platform::Handle CreateOutputFile(const std::string& name, std::uint32_t access,
   platform::Handle handle =
       platform::CreateFileA(name.c_str(), access, share, platform::OpenAlways);
   if (handle == platform::InvalidHandleValue) {
-    RecordSystemFailure();
+    RecordSystemError();
     return handle;
   }
   const bool existed = platform::GetLastError() == platform::ErrorAlreadyExists;

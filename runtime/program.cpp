@@ -47,15 +47,19 @@ std::uintptr_t CodeOffset(std::uintptr_t address) {
   HaltWithReport(report, length, ExitFatal, false);
 }
 
+std::size_t TextLength(const char* text) {
+  std::size_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
 /// Turns a processor fault into the report of its exception class. Runs on
 /// the fault handler's own stack.
 void FaultFilter(const platform::ExceptionRecord& record) {
   char message[160];
   const char* className = DescribeFault(record.Code, record.Address, record.IsWrite,
                                         record.DataAddress, message, sizeof message);
-  std::size_t messageLength = 0;
-  while (message[messageLength] != 0) ++messageLength;
-  HaltWithExceptionReport(className, message, messageLength, CodeOffset(record.Address));
+  HaltWithExceptionReport(className, message, TextLength(message), CodeOffset(record.Address));
 }
 
 /// The end of a failed start-up: the runtime error report, made without the
@@ -66,15 +70,7 @@ void FaultFilter(const platform::ExceptionRecord& record) {
   HaltWithReport(report, length, StartupRuntimeError, true);
 }
 
-std::size_t TextLength(const char* text) {
-  std::size_t length = 0;
-  while (text[length] != 0) ++length;
-  return length;
-}
-
 }  // namespace
-
-std::string ModuleName() { return std::string(ModuleNameText, ModuleNameLength); }
 
 void HaltWithReport(const char* report, std::size_t length, std::int32_t status,
                     bool isRuntimeError) {
@@ -151,6 +147,14 @@ DICT_NOINLINE void HaltWithStatus(std::int32_t status) {
 }
 
 void AlertBeep() { platform::MessageBeep(0); }
+
+void HaltWithMessage(const std::string& message, StopAlert alert) {
+  WriteText(ConsoleOutput, message);
+  WriteLineEnd(ConsoleOutput);
+  CheckIOResult();
+  if (alert == StopAlert::Beep) AlertBeep();
+  HaltWithStatus(ExitStopped);
+}
 
 DICT_NOINLINE std::uint8_t* AllocateMemory(std::uint64_t size) {
   if (size == 0) return nullptr;

@@ -44,11 +44,16 @@ inline constexpr std::int32_t StartupRuntimeError = 203;
 /// The system's alert sound.
 void AlertBeep();
 
+/// Whether a program's own stop sounds the alert after its message.
+enum class StopAlert { Silent, Beep };
+
+/// A program's own stop: the message on a line of its own, the alert if
+/// asked for, then the end of the run with `ExitStopped`. Closes, frees and
+/// deletes nothing.
+[[noreturn]] void HaltWithMessage(const std::string& message, StopAlert alert);
+
 /// A block of exactly `size` bytes; raises `EOutOfMemory` when there is none.
 /// A size of 0 gives no block and is no failure.
 std::uint8_t* AllocateMemory(std::uint64_t size);
 void FreeMemory(std::uint8_t* block);
 
-/// The program's file name as reports show it: its path after the last
-/// directory separator ('/'; on Windows '\\' or '/'), at most 63 bytes.
-std::string ModuleName();

@@ -181,10 +181,10 @@ TEST(RuntimeStreams, RefusesANameThatComesToDesignateAFileInUse) {
        "mkfifo f; (printf 'x\\r\\n' > f &); exec \"$0\" f /dev/fd/3", Refuses("/dev/fd/3"),
        ""},
       {"standard output's file, linked while the input waits",
-       "mkfifo f; exec > log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; echo x > f; wait $!",
+       "mkfifo f; exec > log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; (echo x > f); wait $!",
        "", Refuses("out.sjs")},
       {"standard error's file, linked while the input waits",
-       "mkfifo f; exec 2> log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; echo x > f; wait $!",
+       "mkfifo f; exec 2> log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; (echo x > f); wait $!",
        Refuses("out.sjs"), ""},
   };
   for (const Case& c : cases) {
