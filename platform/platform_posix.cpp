@@ -226,53 +226,44 @@ Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t /*s
 
 // Reads and writes loop over short transfers, interruptions and a
 // descriptor that would block, so that one request moves all its bytes
-// (a read stops early only at the end of the input) or fails.
-bool PosixReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
-  auto* bytes = static_cast<char*>(buffer);
-  int fd = static_cast<int>(handle);
+// (a read stops early only at the end of the input) or fails. The bytes of
+// a write are only read: the loop is shared, hence the one pointer type.
+bool TransferAll(int fd, char* bytes, std::uint64_t count, std::uint64_t* done, bool reading) {
   std::uint64_t total = 0;
   *done = 0;
   while (total < count) {
     std::uint64_t chunk = count - total;
     if (chunk > posix::LargestTransfer) chunk = posix::LargestTransfer;
-    ssize_t got = SystemCalls.Read(fd, bytes + total, static_cast<std::size_t>(chunk));
-    if (got < 0) {
+    auto size = static_cast<std::size_t>(chunk);
+    ssize_t moved = reading ? SystemCalls.Read(fd, bytes + total, size)
+                            : SystemCalls.Write(fd, bytes + total, size);
+    if (moved < 0) {
       if (errno == EINTR) continue;
-      if (WouldBlock(errno) && WaitUntilReady(fd, POLLIN)) continue;
+      if (WouldBlock(errno) && WaitUntilReady(fd, reading ? POLLIN : POLLOUT)) continue;
       *done = total;
       return FailWithErrno();
     }
-    if (got == 0) break;
-    total += static_cast<std::uint64_t>(got);
+    if (moved == 0) {
+      // A read of nothing is the end of the input; a write that takes
+      // nothing would take nothing again.
+      if (reading) break;
+      *done = total;
+      LastError = ErrorDiskFull;
+      return false;
+    }
+    total += static_cast<std::uint64_t>(moved);
   }
   *done = total;
   return true;
 }
 
+bool PosixReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
+  return TransferAll(static_cast<int>(handle), static_cast<char*>(buffer), count, done, true);
+}
+
 bool PosixWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
-  const auto* bytes = static_cast<const char*>(buffer);
-  int fd = static_cast<int>(handle);
-  std::uint64_t total = 0;
-  *done = 0;
-  while (total < count) {
-    std::uint64_t chunk = count - total;
-    if (chunk > posix::LargestTransfer) chunk = posix::LargestTransfer;
-    ssize_t put = SystemCalls.Write(fd, bytes + total, static_cast<std::size_t>(chunk));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      if (WouldBlock(errno) && WaitUntilReady(fd, POLLOUT)) continue;
-      *done = total;
-      return FailWithErrno();
-    }
-    if (put == 0) {
-      *done = total;
-      LastError = ErrorDiskFull;
-      return false;
-    }
-    total += static_cast<std::uint64_t>(put);
-  }
-  *done = total;
-  return true;
+  auto* bytes = const_cast<char*>(static_cast<const char*>(buffer));
+  return TransferAll(static_cast<int>(handle), bytes, count, done, false);
 }
 
 bool PosixGetFileSize(Handle handle, std::int64_t* size) {

@@ -105,52 +105,47 @@ Handle Win32CreateFile(const char* name, std::uint32_t access, std::uint32_t sha
 // One request moves all its bytes, however many: calls of at most 1 GiB
 // follow each other until the count is reached (a read stops early only at
 // the end of the input) or a call fails. A pipe whose writer has closed its
-// end fails the call with ERROR_BROKEN_PIPE: that is the end of the input,
-// and the bytes gathered before it belong to the request.
-bool Win32ReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
-  auto* bytes = static_cast<char*>(buffer);
+// end fails a read with ERROR_BROKEN_PIPE: that is the end of the input,
+// and the bytes gathered before it belong to the request. The bytes of a
+// write are only read: the loop is shared, hence the one pointer type.
+bool TransferAll(HANDLE handle, char* bytes, std::uint64_t count, std::uint64_t* done,
+                 bool reading) {
   std::uint64_t total = 0;
   *done = 0;
   while (total < count) {
     std::uint64_t chunk = count - total;
     if (chunk > LargestTransfer) chunk = LargestTransfer;
-    DWORD got = 0;
-    if (!::ReadFile(AsSystemHandle(handle), bytes + total, static_cast<DWORD>(chunk), &got,
-                    nullptr)) {
-      if (::GetLastError() == ERROR_BROKEN_PIPE) break;
+    DWORD moved = 0;
+    BOOL called = reading
+                      ? ::ReadFile(handle, bytes + total, static_cast<DWORD>(chunk), &moved, nullptr)
+                      : ::WriteFile(handle, bytes + total, static_cast<DWORD>(chunk), &moved,
+                                    nullptr);
+    if (!called) {
+      if (reading && ::GetLastError() == ERROR_BROKEN_PIPE) break;
       *done = total;
       return Fail();
     }
-    if (got == 0) break;
-    total += got;
+    if (moved == 0) {
+      // A read of nothing is the end of the input; a write that takes
+      // nothing would take nothing again.
+      if (reading) break;
+      *done = total;
+      LastError = ERROR_DISK_FULL;
+      return false;
+    }
+    total += moved;
   }
   *done = total;
   return true;
 }
 
+bool Win32ReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
+  return TransferAll(AsSystemHandle(handle), static_cast<char*>(buffer), count, done, true);
+}
+
 bool Win32WriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
-  const auto* bytes = static_cast<const char*>(buffer);
-  std::uint64_t total = 0;
-  *done = 0;
-  while (total < count) {
-    std::uint64_t chunk = count - total;
-    if (chunk > LargestTransfer) chunk = LargestTransfer;
-    DWORD put = 0;
-    if (!::WriteFile(AsSystemHandle(handle), bytes + total, static_cast<DWORD>(chunk), &put,
-                     nullptr)) {
-      *done = total;
-      return Fail();
-    }
-    // A call that takes nothing would take nothing again.
-    if (put == 0) {
-      *done = total;
-      LastError = ERROR_DISK_FULL;
-      return false;
-    }
-    total += put;
-  }
-  *done = total;
-  return true;
+  auto* bytes = const_cast<char*>(static_cast<const char*>(buffer));
+  return TransferAll(AsSystemHandle(handle), bytes, count, done, false);
 }
 
 bool Win32GetFileSize(Handle handle, std::int64_t* size) {
