@@ -70,11 +70,12 @@ TEST(FaultSite, ThumbAndArmLoadsAndStores) {
   for (const Instruction& c : arm) EXPECT_EQ(A32InstructionWrites(c.Word), c.Writes) << c.Text;
 }
 
-/// A record list as arm64 Linux lays it out: header (magic, size), body.
+/// A record list as arm64 Linux lays it out: header (magic, size), body. The
+/// list ends with a bare header of zeros.
 void AddRecord(std::vector<unsigned char>& records, std::uint32_t magic, std::uint32_t size,
                std::uint64_t value = 0) {
   const std::size_t at = records.size();
-  records.resize(at + size);
+  records.resize(at + (size < 8 ? 8 : size));
   std::memcpy(&records[at], &magic, 4);
   std::memcpy(&records[at + 4], &size, 4);
   if (size >= 16) std::memcpy(&records[at + 8], &value, 8);
