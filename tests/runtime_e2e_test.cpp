@@ -39,15 +39,14 @@ const std::string Record("\x02\x00\x03\x00", 4);
 ToolRun RunScript(const std::string& program, const std::string& script,
                   const std::string& directory) {
   std::string start;
-  for (const std::string& word : TargetCommand("$0")) start += '"' + word + "\" ";
-  start.pop_back();
-  std::string command;
-  for (std::size_t at = 0;;) {
-    std::size_t next = script.find("\"$0\"", at);
-    command += script.substr(at, next - at);
-    if (next == std::string::npos) break;
-    command += start;
-    at = next + 4;
+  for (const std::string& word : TargetCommand("$0")) {
+    start += (start.empty() ? "\"" : " \"") + word + '"';
+  }
+  std::string command = script;
+  const std::string program0 = "\"$0\"";
+  for (std::size_t at = command.find(program0); at != std::string::npos;
+       at = command.find(program0, at + start.size())) {
+    command.replace(at, program0.size(), start);
   }
   return ToolProcess("/bin/bash", {"-c", command, program}, directory, StdoutTarget::File,
                      ProgramMachine::Host)
