@@ -201,4 +201,25 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${DICT_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The package is labelled with the architecture its programs are built for.
+# Unless told, CPack asks dpkg for the building machine's, which is right
+# for a native build only; a cross build for Linux gives Debian's name for
+# its compiler's multiarch tuple (aarch64-linux-gnu: arm64).
+if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  execute_process(
+    COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+    OUTPUT_VARIABLE DICT_DEBIAN_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(DICT_DEBIAN_ARCHITECTURE)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${DICT_DEBIAN_ARCHITECTURE})
+  else()
+    message(WARNING "No Debian architecture for ${CMAKE_LIBRARY_ARCHITECTURE} "
+                    "(dpkg-architecture, from dpkg-dev, names it): the package is not labelled")
+  endif()
+  # dpkg-shlibdeps would find the target's libraries only in the cross
+  # toolchain, whose packages bear the toolchain's names (libc6-arm64-cross),
+  # so a cross build names what a native build computes: the C library
+  # (symbols up to version 2.34) and the C++ run-time libraries.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 5)")
+endif()
 include(CPack)

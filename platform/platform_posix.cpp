@@ -13,9 +13,9 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
-#include <ucontext.h>
 #include <unistd.h>
 
+#include "platform/fault_site_posix.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -390,15 +390,9 @@ void FaultHandler(int signal, siginfo_t* info, void* context) {
   ExceptionRecord record {};
   record.DataAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
   record.Code = FaultCode(signal, info->si_code, record.DataAddress);
-  record.Address = record.DataAddress;
-#if defined(__x86_64__)
-  const auto* machine = &static_cast<ucontext_t*>(context)->uc_mcontext;
-  record.Address = static_cast<std::uintptr_t>(machine->gregs[REG_RIP]);
-  // Bit 1 of the page-fault error code is set for a write access.
-  record.IsWrite = (machine->gregs[REG_ERR] & 2) != 0;
-#else
-  (void)context;
-#endif
+  const posix::FaultSite site = posix::ReadFaultSite(signal, record.DataAddress, context);
+  record.Address = site.CodeAddress;
+  record.IsWrite = site.IsWrite;
   if (Filter != nullptr) Filter(record);
   _exit(1);
 }

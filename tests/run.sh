@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, then the whole suite again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing
-# smoke run, and the Windows build under Wine.
+# smoke run, the cross builds for arm64, s390x and armhf under QEMU, and the
+# Windows build under Wine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
@@ -27,6 +28,43 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-5} bash "$top/fuzz/run.sh" "$top/build-fuzz"
 # What a user gets: install rules, the Debian package, the manual pages, the
 # example index reader and the README's commands.
 bash "$top/tests/ship_check.sh"
+
+# The cross builds for arm64, s390x (big-endian) and armhf, made with
+# Debian's cross compilers and tested under user-mode QEMU through the
+# toolchain files' emulator (binfmt_misc is not needed). Each runs the whole
+# suite; the 32-bit armhf build runs the big-input tests too, whose files
+# pass 2 GiB (the 64-bit builds leave them to the normal build: under the
+# emulator they would take minutes each). The arm64 package must bear its
+# architecture. Each build is skipped with a message where its compiler or
+# emulator is missing; CI requires them.
+cross_ready() {  # cross_ready NAME TRIPLET EMULATOR
+  command -v "$2-g++" >/dev/null && command -v "$3" >/dev/null && return 0
+  if [ "${CI:-}" = true ]; then
+    echo "The $1 build needs $2-g++ and $3 (CI installs them)" >&2
+    exit 1
+  fi
+  echo "Skipping the $1 build: $2-g++ or $3 is missing"
+  return 1
+}
+cross_build() {  # cross_build NAME TRIPLET DICT_BIG_TESTS CTEST_ARGUMENTS...
+  local dir=$top/build-$1 triplet=$2 big=$3
+  shift 3
+  cmake -S "$top" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$triplet.cmake" -DDICT_WERROR=ON
+  cmake --build "$dir" -j"$jobs"
+  DICT_BIG_TESTS=$big ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
+}
+if cross_ready arm64 aarch64-linux-gnu qemu-aarch64-static; then
+  cross_build arm64 aarch64-linux-gnu ""
+  (cd "$top/build-arm64" && cpack -G DEB >/dev/null)
+  label=$(dpkg-deb -f "$top/build-arm64/dictionary-tools_1.0.0_arm64.deb" Architecture)
+  [ "$label" = arm64 ] || { echo "The arm64 package is labelled '$label'" >&2; exit 1; }
+fi
+if cross_ready s390x s390x-linux-gnu qemu-s390x-static; then
+  cross_build s390x s390x-linux-gnu ""
+fi
+if cross_ready armhf arm-linux-gnueabihf qemu-arm-static; then
+  cross_build armhf arm-linux-gnueabihf 1
+fi
 
 # The Windows build: cross-compiled with MinGW-w64 and tested under Wine, in
 # its own prefix under the build directory. Skipped with a message where the

@@ -39,10 +39,23 @@ const std::string Converted = "\x82\xA0\x82\xA2 \x88\x9F\r\n";
 const std::string Line = "a b\n";
 const std::string Record("\x02\x00\x03\x00", 4);
 
-/// Runs `script` with bash in `directory`; "$0" is the program.
+/// Runs `script` with bash in `directory`; "$0" is the program. Under an
+/// emulator each "$0" of the script starts the program through it.
 ToolRun RunScript(const std::string& program, const std::string& script,
                   const std::string& directory) {
-  return ToolProcess("/bin/bash", {"-c", script, program}, directory).Finish(TimeLimit);
+  std::string start;
+  for (const std::string& word : TargetCommand("$0")) {
+    start += (start.empty() ? "\"" : " \"") + word + '"';
+  }
+  std::string command = script;
+  const std::string program0 = "\"$0\"";
+  for (std::size_t at = command.find(program0); at != std::string::npos;
+       at = command.find(program0, at + start.size())) {
+    command.replace(at, program0.size(), start);
+  }
+  return ToolProcess("/bin/bash", {"-c", command, program}, directory, StdoutTarget::File,
+                     ProgramMachine::Host)
+      .Finish(TimeLimit);
 }
 
 /// True when `bytes` is whole records of `record` and nothing else.
@@ -266,8 +279,9 @@ TEST(RuntimeLimits, NonBlockingStandardOutputLosesNothing) {
   ASSERT_EQ(expected.ExitStatus, 0);
   ASSERT_GT(expected.Stdout.size(), 16384u) << "the console text must overfill the pipe";
 
-  ToolRun run = ToolProcess(NONBLOCKING_READER_PATH, {CORVANE_PATH, "x"}, dir.Path())
-                    .Finish(TimeLimit);
+  std::vector<std::string> arguments = TargetCommand(CORVANE_PATH);
+  arguments.push_back("x");
+  ToolRun run = ToolProcess(NONBLOCKING_READER_PATH, arguments, dir.Path()).Finish(TimeLimit);
   ASSERT_FALSE(run.TimedOut);
   EXPECT_EQ(run.ExitStatus, 0) << run.Stdout.substr(run.Stdout.size() - 100);
   EXPECT_TRUE(run.Stdout == expected.Stdout) << "console text differs";

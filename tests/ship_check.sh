@@ -12,7 +12,9 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build-ship
-deb=$build/dictionary-tools_1.0.0_amd64.deb
+# The package is built here for this machine, so it bears dpkg's name for it.
+arch=$(dpkg --print-architecture)
+deb=$build/dictionary-tools_1.0.0_$arch.deb
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 in_ci=false
@@ -138,8 +140,9 @@ package_fields() {
   while IFS='=' read -r field want; do
     got=$(dpkg-deb -f "$deb" "$field")
     [[ $got == $want ]] || { echo "$field: '$got', wanted '$want'"; return 1; }
-  done <<'EOF'
+  done <<EOF
 Package=dictionary-tools
+Architecture=$arch
 Version=1.0.0
 Maintainer=Dictionary Tools Developers <dictionary-tools@example.org>
 Section=text

@@ -3,7 +3,9 @@
 // are (LF only, so the whole file is one line). Every line of the output is
 // checked against the system's iconv(3), EUC-JP to SHIFT_JIS, or, where the
 // converter by design passes bytes through and the scan no longer follows
-// character boundaries, against the reference model of the scan.
+// character boundaries, against the reference model of the scan (every line
+// where iconv cannot convert at all: under an emulator without the
+// target's character-set modules).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -99,7 +101,8 @@ Expectation Expect(const std::string& input, Iconv& iconv) {
       piece.Start = expected.Output.size();
       piece.Length = text.size();
       piece.Number = ++number;
-      const bool iconvTakes = iconv.Convert(text, converted) && converted.size() == text.size();
+      const bool iconvTakes =
+          iconv.Usable() && iconv.Convert(text, converted) && converted.size() == text.size();
       piece.ByModel = !iconvTakes || HoldsPassedThroughBytes(text);
       if (piece.ByModel) {
         expected.Output += reference::Transcode(text);
@@ -180,7 +183,8 @@ TEST_P(TessmarkRealData, ConvertsEachLineOfTheCrLfVersion) {
   SKIP_UNLESS_INSTALLED(dictionary.Path, "packages edict, enamdict, kanjidic");
   const std::string original = ReadFileBytes(dictionary.Path);
   Iconv iconv;
-  ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
+  // Without iconv (under an emulator) every line is checked against the model.
+  ASSERT_TRUE(iconv.Usable() || IconvMayLackModules) << "iconv cannot convert EUC-JP to SHIFT_JIS";
 
   std::string crlf;
   crlf.reserve(original.size() + original.size() / 16);
@@ -217,7 +221,8 @@ TEST_P(TessmarkRealData, KeepsTheLfOnlyOriginalAsOneLine) {
   SKIP_UNLESS_INSTALLED(dictionary.Path, "packages edict, enamdict, kanjidic");
   const std::string original = ReadFileBytes(dictionary.Path);
   Iconv iconv;
-  ASSERT_TRUE(iconv.Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";
+  // Without iconv (under an emulator) every line is checked against the model.
+  ASSERT_TRUE(iconv.Usable() || IconvMayLackModules) << "iconv cannot convert EUC-JP to SHIFT_JIS";
   ASSERT_EQ(original.find('\r'), std::string::npos) << "the original was expected to hold no CR";
 
   ScratchDirectory dir;

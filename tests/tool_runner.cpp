@@ -13,14 +13,30 @@
 #include <thread>
 #include <unistd.h>
 
+#ifndef DICT_TEST_EMULATOR
+#define DICT_TEST_EMULATOR
+#endif
+
+std::vector<std::string> TargetCommand(const std::string& program) {
+  // The build passes the emulator's words, each a string literal, when it
+  // has one.
+  std::vector<std::string> words = {DICT_TEST_EMULATOR};
+  words.push_back(program);
+  return words;
+}
+
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const std::string& directory, StdoutTarget target) {
   return ToolProcess(program, arguments, directory, target).Finish(0);
 }
 
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& directory, StdoutTarget target)
+                         const std::string& directory, StdoutTarget target,
+                         ProgramMachine machine)
     : target_(target) {
+  std::vector<std::string> command =
+      machine == ProgramMachine::Target ? TargetCommand(program) : std::vector{program};
+  command.insert(command.end(), arguments.begin(), arguments.end());
   char outName[] = "/tmp/tool-stdout-XXXXXX";
   char errName[] = "/tmp/tool-stderr-XXXXXX";
   outFd_ = mkstemp(outName);
@@ -53,11 +69,10 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
     }
     dup2(errFd_, 2);
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
     closefrom(3);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   if (pipeFds[1] >= 0) close(pipeFds[1]);

@@ -14,6 +14,15 @@ enum class StdoutTarget {
   BrokenPipe,  // a pipe whose read end is closed before the program starts
 };
 
+/// Which machine a program to run is built for: the target of the build (the
+/// programs under test and the test helpers) or the machine running the
+/// tests (a shell, say). Under an emulator only the first need it.
+enum class ProgramMachine { Target, Host };
+
+/// The words that start the target's `program`: the emulator and its options
+/// when the tests run under one (a cross build), then the program itself.
+std::vector<std::string> TargetCommand(const std::string& program);
+
 struct ToolRun {
   std::string Stdout;
   std::string Stderr;
@@ -33,7 +42,8 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& argu
 class ToolProcess {
  public:
   ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
-              const std::string& directory, StdoutTarget target = StdoutTarget::File);
+              const std::string& directory, StdoutTarget target = StdoutTarget::File,
+              ProgramMachine machine = ProgramMachine::Target);
   /// Kills and reaps a program that is still running.
   ~ToolProcess();
   ToolProcess(const ToolProcess&) = delete;

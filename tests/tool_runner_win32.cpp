@@ -74,8 +74,13 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& argu
   return ToolProcess(program, arguments, directory, target).Finish(0);
 }
 
+// Wine runs the Windows programs it starts itself, so every program starts
+// the same way.
+std::vector<std::string> TargetCommand(const std::string& program) { return {program}; }
+
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& directory, StdoutTarget target)
+                         const std::string& directory, StdoutTarget target,
+                         ProgramMachine /*machine*/)
     : target_(target) {
   if (target == StdoutTarget::DevFull) {
     std::fputs("tool runner: Windows has no device that refuses every write\n", stderr);
