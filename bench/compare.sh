@@ -42,7 +42,7 @@ find_dictionary() {
 edict=$(find_dictionary edict)
 enamdict=$(find_dictionary enamdict)
 
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDICT_BUILD_TESTS=OFF \
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DDICT_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target tessmark corvane corvane_floor >/dev/null
 

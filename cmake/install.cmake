@@ -17,7 +17,6 @@
 include(GNUInstallDirs)
 
 set(DICT_PACKAGE_NAME dictionary-tools)
-set(DICT_PACKAGE_VERSION 1.0.0)
 set(DICT_PACKAGE_MAINTAINER "Dictionary Tools Developers <dictionary-tools@example.org>")
 set(DICT_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${DICT_PACKAGE_NAME})
 
@@ -86,7 +85,7 @@ the manual pages as HTML: install mandoc and run cmake again.\")")
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME ${DICT_PACKAGE_NAME})
-  set(CPACK_PACKAGE_VERSION ${DICT_PACKAGE_VERSION})
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   set(CPACK_PACKAGE_VENDOR "Dictionary Tools Developers")
   set(CPACK_STRIP_FILES TRUE)
   include(CPack)
@@ -124,7 +123,7 @@ endforeach()
 # dpkg-buildpackage, makes the package.
 set(DICT_DOC_OUT ${CMAKE_CURRENT_BINARY_DIR}/doc)
 file(CONFIGURE OUTPUT ${DICT_DOC_OUT}/changelog CONTENT
-"${DICT_PACKAGE_NAME} (${DICT_PACKAGE_VERSION}) unstable; urgency=medium
+"${DICT_PACKAGE_NAME} (${PROJECT_VERSION}) unstable; urgency=medium
 
   * First packaged release: corvane and tessmark with manual pages, the
     README, the bundled examples and an example index reader.
@@ -181,7 +180,7 @@ install(FILES
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${DICT_PACKAGE_NAME})
-set(CPACK_PACKAGE_VERSION ${DICT_PACKAGE_VERSION})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${DICT_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_VENDOR "Dictionary Tools Developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "index builder and EUC-JP to Shift_JIS converter for EDICT files")

@@ -3,7 +3,7 @@
 # so that the repository stays clean.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-cmake -S "$top" -B "$top/build-examples" -DCMAKE_BUILD_TYPE=Release -DDICT_BUILD_TESTS=OFF >/dev/null
+cmake -S "$top" -B "$top/build-examples" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$top/build-examples" -j2 --target tessmark corvane >/dev/null
 work=$(mktemp -d)
 cp "$top/examples/notes.euc" "$top/examples/sample.edict" "$work/"

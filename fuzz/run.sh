@@ -18,7 +18,7 @@ command -v "$compiler" >/dev/null || compiler=clang++
 targets=(fuzz_arguments fuzz_transcode fuzz_transcode_pieces fuzz_text_reader fuzz_index)
 
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$compiler" \
-  -DDICT_FUZZ=ON -DDICT_WERROR=ON -DDICT_BUILD_TESTS=OFF -DDICT_BUILD_BENCH=OFF
+  -DDICT_FUZZ=ON -DDICT_WERROR=ON -DBUILD_TESTING=OFF -DDICT_BUILD_BENCH=OFF
 cmake --build "$build" -j2 --target "${targets[@]}"
 
 scratch=$(mktemp -d)

@@ -6,6 +6,9 @@
 #   in_ci     true when CI=true: a missing tool is then a failure
 passed=0
 failed=0
+# The version, read where it is written once: the project() line of the
+# top-level CMakeLists.txt.
+version=$(sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p' "$(dirname "${BASH_SOURCE[0]}")/../CMakeLists.txt")
 # check NAME COMMAND...: runs the command with its output in a log, which is
 # shown only when the command fails.
 check() {

@@ -56,7 +56,7 @@ cross_build() {  # cross_build NAME TRIPLET DICT_BIG_TESTS CTEST_ARGUMENTS...
 if cross_ready arm64 aarch64-linux-gnu qemu-aarch64-static; then
   cross_build arm64 aarch64-linux-gnu ""
   (cd "$top/build-arm64" && cpack -G DEB >/dev/null)
-  label=$(dpkg-deb -f "$top/build-arm64/dictionary-tools_1.0.0_arm64.deb" Architecture)
+  label=$(dpkg-deb -f "$top"/build-arm64/dictionary-tools_*_arm64.deb Architecture)
   [ "$label" = arm64 ] || { echo "The arm64 package is labelled '$label'" >&2; exit 1; }
 fi
 if cross_ready s390x s390x-linux-gnu qemu-s390x-static; then

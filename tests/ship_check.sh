@@ -14,7 +14,6 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build-ship
 # The package is built here for this machine, so it bears dpkg's name for it.
 arch=$(dpkg --print-architecture)
-deb=$build/dictionary-tools_1.0.0_$arch.deb
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 in_ci=false
@@ -23,9 +22,10 @@ in_ci=false
 tag=ship
 # shellcheck source=tests/check_support.sh
 source "$top/tests/check_support.sh"
+deb=$build/dictionary-tools_${version}_$arch.deb
 
 # ---------------------------------------------------------------- build
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDICT_BUILD_TESTS=OFF >/dev/null &&
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null &&
   cmake --build "$build" -j2 >/dev/null || { echo "ship: build failed"; exit 1; }
 
 # ---------------------------------------------------------------- install
@@ -143,7 +143,7 @@ package_fields() {
   done <<EOF
 Package=dictionary-tools
 Architecture=$arch
-Version=1.0.0
+Version=$version
 Maintainer=Dictionary Tools Developers <dictionary-tools@example.org>
 Section=text
 Depends=*libc6 (>= *libstdc++6*

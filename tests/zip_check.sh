@@ -15,7 +15,6 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$top/build-win32}")
-package=dictionary-tools-1.0.0-win64
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 in_ci=false
@@ -23,6 +22,7 @@ in_ci=false
 tag=zip
 # shellcheck source=tests/check_support.sh
 source "$top/tests/check_support.sh"
+package=dictionary-tools-$version-win64
 
 # ---------------------------------------------------------------- build
 if [ ! -f "$build/CMakeCache.txt" ]; then
