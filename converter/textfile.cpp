@@ -1,5 +1,6 @@
 #include "converter/textfile.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -93,61 +94,51 @@ bool AtEndOfTextFetching(TextFile& file) {
 
 std::string ReadLine(TextFile& file) {
   std::string line;
+  if (!ReadyForInput(file)) return line;
   std::uint8_t piece[LinePiece];
-  bool lineEnded = false;
+  bool lineComplete = false;
   do {
-    std::size_t length = ReadLinePiece(file, piece, LinePiece, lineEnded);
+    std::size_t length = ReadLinePiece(file, piece, LinePiece, lineComplete);
     line.append(reinterpret_cast<const char*>(piece), length);
-  } while (!lineEnded);
+  } while (!lineComplete);
   return line;
 }
 
-std::size_t ReadLinePiece(TextFile& file, std::uint8_t* window, std::size_t capacity,
-                          bool& lineEnded) {
-  lineEnded = true;
-  if (!ReadyForInput(file)) return 0;
+std::size_t ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room,
+                          bool& lineComplete) {
   std::size_t length = 0;
   for (;;) {
-    if (file.Position >= file.End) FetchBlock(file);
-    // The bytes of the line in the buffer run up to the first CR or to the
-    // end mark, which can only be the last byte.
+    if (file.Position == file.End) FetchBlock(file);
+    // The bytes of the line in the buffer run up to the first CR, or up to
+    // the end mark, which can only be the last byte.
     const std::uint8_t* start = file.Buffer + file.Position;
-    const bool markLast = file.Buffer[file.End - 1] == static_cast<std::uint8_t>(EndMark);
-    const std::size_t available = file.End - file.Position - (markLast ? 1 : 0);
+    std::size_t available = file.End - file.Position;
+    if (file.Buffer[file.End - 1] == static_cast<std::uint8_t>(EndMark)) --available;
     const void* found = std::memchr(start, CarriageReturn, available);
     const std::size_t run = found == nullptr ? available
                                              : static_cast<std::size_t>(
                                                    static_cast<const std::uint8_t*>(found) - start);
-    const std::size_t room = capacity - length;
-    if (run > room) {
-      // The window is full and the byte after it belongs to the line.
-      std::memcpy(window + length, start, room);
-      file.Position += static_cast<std::uint32_t>(room);
-      lineEnded = false;
-      return capacity;
+    const std::size_t take = std::min(run, room - length);
+    std::memcpy(to + length, start, take);
+    length += take;
+    file.Position += static_cast<std::uint32_t>(take);
+    if (take < run) {
+      lineComplete = false;  // the space is full and the line goes on
+      return length;
     }
-    std::memcpy(window + length, start, run);
-    length += run;
-    file.Position += static_cast<std::uint32_t>(run);
-    if (found == nullptr && !markLast) {
-      if (run < room) continue;  // the block is used up inside the line
-      // The window is full just as the block is: the line goes on unless
-      // its end comes next.
-      const char next = PeekByte(file);
-      if (next == EndMark) return length;
-      if (next != CarriageReturn) {
-        lineEnded = false;
-        return length;
-      }
-    }
-    // Skip the line end: the CR, then an LF right after it. The end mark
-    // stays.
-    if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
-      ++file.Position;
-      if (PeekByte(file) == LineFeed) ++file.Position;
-    }
-    return length;
+    // At a CR or at the end mark the line ends; at the end of the buffer
+    // it goes on, or ends with the next block's first byte. That byte is
+    // looked at even when the space is full.
+    if (file.Position < file.End) break;
   }
+  // Skip the line end: the CR, then an LF right after it. The end mark
+  // stays.
+  lineComplete = true;
+  if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
+    ++file.Position;
+    if (PeekByte(file) == LineFeed) ++file.Position;
+  }
+  return length;
 }
 
 void CloseText(TextFile& file) {
