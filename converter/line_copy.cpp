@@ -20,14 +20,13 @@ void ConvertLines(TextFile& input, TextFile& output, std::uint8_t* window, std::
     // none, or the first byte of an undecided pair.
     std::size_t carried = 0;
     for (;;) {
-      bool lineComplete = false;
-      const std::size_t length =
-          carried + ReadLinePiece(input, window + carried, capacity - carried, lineComplete);
+      const LinePiece piece = ReadLinePiece(input, window + carried, capacity - carried);
       CheckIOResult();
+      const std::size_t length = carried + piece.Length;
       // Converted in place: the scan never writes ahead of what it has read.
-      const std::size_t done = TranscodePiece(window, length, window, lineComplete);
+      const std::size_t done = TranscodePiece(window, length, window, piece.LineComplete);
       WriteText(output, reinterpret_cast<const char*>(window), done);
-      if (lineComplete) break;
+      if (piece.LineComplete) break;
       CheckIOResult();
       carried = length - done;
       if (carried != 0) window[0] = window[done];

@@ -9,7 +9,7 @@ constexpr char CarriageReturn = 13;
 constexpr char LineFeed = 10;
 
 /// `ReadLine` gathers a line in pieces of at most this many bytes.
-constexpr std::size_t LinePiece = 255;
+constexpr std::size_t ReadLineStep = 255;
 
 /// A text file starts closed, with an empty buffer.
 void Reset(TextFile& file) { file = TextFile{}; }
@@ -95,17 +95,16 @@ bool AtEndOfTextFetching(TextFile& file) {
 std::string ReadLine(TextFile& file) {
   std::string line;
   if (!ReadyForInput(file)) return line;
-  std::uint8_t piece[LinePiece];
-  bool lineComplete = false;
+  std::uint8_t piece[ReadLineStep];
+  LinePiece taken{};
   do {
-    std::size_t length = ReadLinePiece(file, piece, LinePiece, lineComplete);
-    line.append(reinterpret_cast<const char*>(piece), length);
-  } while (!lineComplete);
+    taken = ReadLinePiece(file, piece, sizeof piece);
+    line.append(reinterpret_cast<const char*>(piece), taken.Length);
+  } while (!taken.LineComplete);
   return line;
 }
 
-std::size_t ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room,
-                          bool& lineComplete) {
+LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room) {
   std::size_t length = 0;
   for (;;) {
     if (file.Position == file.End) FetchBlock(file);
@@ -122,10 +121,7 @@ std::size_t ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room,
     std::memcpy(to + length, start, take);
     length += take;
     file.Position += static_cast<std::uint32_t>(take);
-    if (take < run) {
-      lineComplete = false;  // the space is full and the line goes on
-      return length;
-    }
+    if (take < run) return {length, false};  // the space is full; the line goes on
     // At a CR or at the end mark the line ends; at the end of the buffer
     // it goes on, or ends with the next block's first byte. That byte is
     // looked at even when the space is full.
@@ -133,12 +129,11 @@ std::size_t ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room,
   }
   // Skip the line end: the CR, then an LF right after it. The end mark
   // stays.
-  lineComplete = true;
   if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
     ++file.Position;
     if (PeekByte(file) == LineFeed) ++file.Position;
   }
-  return length;
+  return {length, true};
 }
 
 void CloseText(TextFile& file) {

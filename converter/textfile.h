@@ -44,18 +44,23 @@ inline bool AtEndOfText(TextFile& file) {
 /// reading.
 std::string ReadLine(TextFile& file);
 
+/// What `ReadLinePiece` took of a line.
+struct LinePiece {
+  /// Bytes copied.
+  std::size_t Length;
+  /// The line's end has been reached: its line end (CR, or CR LF) has been
+  /// consumed, or the end mark reached, which stays.
+  bool LineComplete;
+};
+
 /// Copies the next bytes of the current line into `to`, at most `room` of
-/// them, and returns how many it copied; `file` is open for reading (as
-/// after `AtEndOfText` answered false). Sets `lineComplete` when the line's
-/// end has been reached: then the line end (CR, or CR LF) has been consumed,
-/// or the end mark reached, which stays. Blocks are fetched only when a byte
-/// is needed, in the order `ReadLine` fetches them: when `room` fills up at
-/// the end of a block, the next block's first byte is still looked at, so
-/// that a line of exactly `room` bytes comes whole with `lineComplete` set.
-/// Allocates nothing. A failed fetch is recorded in the I/O result code and
-/// ends the line and the input.
-std::size_t ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room,
-                          bool& lineComplete);
+/// them; `file` is open for reading (as after `AtEndOfText` answered false).
+/// Blocks are fetched only when a byte is needed, in the order `ReadLine`
+/// fetches them: when `room` fills up at the end of a block, the next
+/// block's first byte is still looked at, so that a line of exactly `room`
+/// bytes comes whole and complete. Allocates nothing. A failed fetch is
+/// recorded in the I/O result code and ends the line and the input.
+LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room);
 
 /// Output: writes out the waiting bytes, then closes (a failed write leaves
 /// the file open). Input: closes.

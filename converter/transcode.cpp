@@ -24,18 +24,22 @@ std::size_t FirstHighByte(std::uint64_t high) {
 /// before `in`. Returns the run's length.
 ///
 /// The run goes a word at a time. A word is stored whole even when it holds
-/// a byte with its top bit set: the scan writes that position again. The
-/// last few bytes of a piece are stored with its last word when that word
-/// is all below 0x80: its bytes before the run were copied unchanged too.
+/// a byte with its top bit set: the scan writes that position again. Fewer
+/// than 8 bytes before the end of the piece, the piece's last word is
+/// stored whole when all its bytes are below 0x80: those of them before the
+/// run are in `out` already as they are in `in` (a byte below 0x80 never
+/// belongs to a pair, and in place they are the same bytes).
 inline std::size_t CopyLowRun(const std::uint8_t* in, std::uint8_t* out, std::size_t left,
                               std::size_t before) {
   std::size_t k = 0;
-  for (; k + 8 <= left; k += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, in + k, 8);
-    std::memcpy(out + k, &word, 8);
-    const std::uint64_t high = word & HighBits;
-    if (high != 0) return k + FirstHighByte(high);
+  if (left >= 8) {
+    for (const std::size_t lastWord = left - 8; k <= lastWord; k += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, in + k, 8);
+      std::memcpy(out + k, &word, 8);
+      const std::uint64_t high = word & HighBits;
+      if (high != 0) return k + FirstHighByte(high);
+    }
   }
   if (k < left && before + left >= 8) {
     std::uint64_t word;
@@ -63,10 +67,12 @@ constexpr std::uint8_t OddRowTrail(std::uint8_t c2) {
 /// The trail byte of an even row: cells 1-94 become 0x9F-0xFC.
 constexpr std::uint8_t EvenRowTrail(std::uint8_t c2) { return static_cast<std::uint8_t>(c2 - 0x02); }
 
-/// The lead byte of a kanji row: two rows share one, counted from 0x88 for
-/// rows 16-62; rows 63 on jump over the single-byte kana area to 0xE0.
+/// The lead byte of a kanji row: an odd row and the even row after it
+/// share one, number (row + 1) / 2 from 0x80, and from row 63 on from 0xC0,
+/// past the single-byte kana area. With row = c1 - 0xA0 that is
+/// (c1 + 0x61) / 2 and (c1 + 0xE1) / 2.
 constexpr std::uint8_t KanjiLead(std::uint8_t c1) {
-  return static_cast<std::uint8_t>(c1 <= 0xDE ? (c1 + 0x61) >> 1 : (c1 + 0xE1) >> 1);
+  return static_cast<std::uint8_t>(c1 <= 0xDE ? (c1 + 0x61) / 2 : (c1 + 0xE1) / 2);
 }
 
 /// Writes the code of the accepted pair (lead, trail) to `out`.

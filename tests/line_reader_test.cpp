@@ -29,7 +29,8 @@ constexpr Handle InputHandle = 0x1D;
 constexpr Handle OutputHandle = 0x0D;
 
 /// The fake files and every request made on them, as "R<n>" (a read that
-/// delivered n bytes) and "W<n>" (a write of n bytes), in order.
+/// delivered n bytes), "R!" (a read that failed) and "W<n>" (a write of n
+/// bytes), in order.
 struct FakeFiles {
   std::string Input;
   std::size_t Offset = 0;
@@ -39,6 +40,8 @@ struct FakeFiles {
   bool CharDevice = false;
   /// Writes that succeed before every later one fails with 112; -1: none fails.
   int WritesLeft = -1;
+  /// Reads that succeed before every later one fails with 31; -1: none fails.
+  int ReadsLeft = -1;
 } Fake;
 
 Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint32_t) {
@@ -47,6 +50,12 @@ Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint3
 
 bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
   EXPECT_EQ(handle, InputHandle);
+  if (Fake.ReadsLeft == 0) {
+    Fake.Requests.push_back("R!");
+    platform::SetLastError(platform::ErrorGenFailure);
+    return false;
+  }
+  if (Fake.ReadsLeft > 0) --Fake.ReadsLeft;
   const std::size_t served =
       std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Input.size() - Fake.Offset);
   std::memcpy(buffer, Fake.Input.data() + Fake.Offset, served);
@@ -88,11 +97,13 @@ class LineReaderTest : public ::testing::Test {
   }
   void TearDown() override { platform::Calls = saved_; }
 
-  static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1) {
+  static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1,
+                    int readsLeft = -1) {
     Fake = FakeFiles{};
     Fake.Input = input;
     Fake.CharDevice = charDevice;
     Fake.WritesLeft = writesLeft;
+    Fake.ReadsLeft = readsLeft;
   }
 
  private:
@@ -264,15 +275,15 @@ TEST_F(LineReaderTest, PiecesMakeUpTheModelLinesWithTheSameReads) {
       std::vector<std::uint8_t> window(capacity);
       while (!AtEndOfText(file)) {
         std::string line;
-        bool lineEnded = false;
+        LinePiece piece{};
         do {
-          const std::size_t length = ReadLinePiece(file, window.data(), capacity, lineEnded);
-          ASSERT_LE(length, capacity);
-          if (!lineEnded) {
-            ASSERT_EQ(length, capacity) << "a piece that does not end the line is full";
+          piece = ReadLinePiece(file, window.data(), capacity);
+          ASSERT_LE(piece.Length, capacity);
+          if (!piece.LineComplete) {
+            ASSERT_EQ(piece.Length, capacity) << "a piece that does not end the line is full";
           }
-          line.append(reinterpret_cast<const char*>(window.data()), length);
-        } while (!lineEnded);
+          line.append(reinterpret_cast<const char*>(window.data()), piece.Length);
+        } while (!piece.LineComplete);
         lines.push_back(line);
         ASSERT_LE(lines.size(), input.size() + 1);
       }
@@ -372,6 +383,54 @@ TEST_F(LineReaderTest, FailedWritesOnDisksAndDevicesMakeTheSameRequests) {
         EXPECT_TRUE(raised);
         EXPECT_EQ(Fake.Requests, model.Requests);
         EXPECT_TRUE(Fake.Output == model.Output);
+      }
+    }
+  }
+}
+
+TEST_F(LineReaderTest, AFailedReadStopsTheLoopBeforeAnyOtherRequest) {
+  // Lines of 100 bytes fetch blocks inside a line and for the LF after a
+  // CR; lines of 126 bytes and CR LF fill a block each, so that each fetch
+  // comes from the test for the end of the input. The failed read ends the
+  // input, and its error is raised before anything more is read or written.
+  for (std::size_t lineLength : {std::size_t{100}, std::size_t{126}}) {
+    std::string input;
+    for (char fill = 'a'; fill < 'f'; ++fill) input += std::string(lineLength, fill) + "\r\n";
+    const ModelRun model = ModelConversion(input);
+    const int modelReads = static_cast<int>(OfKind(model.Requests, 'R').size());
+    for (int readsLeft = 0; readsLeft < modelReads; ++readsLeft) {
+      // The model's requests up to the failing read.
+      std::vector<std::string> expected;
+      int reads = 0;
+      for (const std::string& request : model.Requests) {
+        if (request[0] == 'R' && reads++ == readsLeft) break;
+        expected.push_back(request);
+      }
+      expected.push_back("R!");
+      for (std::size_t capacity : {std::size_t{7}, LineWindowSize}) {
+        SCOPED_TRACE("lines of " + std::to_string(lineLength) + ", reads before the failure " +
+                     std::to_string(readsLeft) + ", window " + std::to_string(capacity));
+        Serve(input, false, -1, readsLeft);
+        TextFile in;
+        TextFile out;
+        OpenTextInput(in, "in");
+        CreateTextOutput(out, "out");
+        std::vector<std::uint8_t> window(capacity);
+        bool raised = false;
+        try {
+          ConvertLines(in, out, window.data(), capacity);
+        } catch (const EInOutError& error) {
+          raised = true;
+          EXPECT_EQ(error.ErrorCode, static_cast<std::int32_t>(platform::ErrorGenFailure));
+        }
+        EXPECT_TRUE(raised);
+        if (capacity == LineWindowSize) {
+          EXPECT_EQ(Fake.Requests, expected);
+        } else {
+          // A long line's pieces are written as they are read.
+          EXPECT_EQ(OfKind(Fake.Requests, 'R'), OfKind(expected, 'R'));
+          EXPECT_EQ(Fake.Requests.back(), "R!");
+        }
       }
     }
   }
