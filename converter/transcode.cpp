@@ -65,7 +65,9 @@ constexpr std::uint8_t OddRowTrail(std::uint8_t c2) {
 }
 
 /// The trail byte of an even row: cells 1-94 become 0x9F-0xFC.
-constexpr std::uint8_t EvenRowTrail(std::uint8_t c2) { return static_cast<std::uint8_t>(c2 - 0x02); }
+constexpr std::uint8_t EvenRowTrail(std::uint8_t c2) {
+  return static_cast<std::uint8_t>(c2 - 0x02);
+}
 
 /// The lead byte of a kanji row: an odd row and the even row after it
 /// share one, number (row + 1) / 2 from 0x80, and from row 63 on from 0xC0,
