@@ -69,10 +69,10 @@ constexpr std::uint8_t EvenRowTrail(std::uint8_t c2) {
   return static_cast<std::uint8_t>(c2 - 0x02);
 }
 
-/// The lead byte of a kanji row: an odd row and the even row after it
-/// share one, number (row + 1) / 2 from 0x80, and from row 63 on from 0xC0,
-/// past the single-byte kana area. With row = c1 - 0xA0 that is
-/// (c1 + 0x61) / 2 and (c1 + 0xE1) / 2.
+/// The lead byte of a kanji row. An odd row and the even row after it
+/// share one: row pair (row + 1) / 2, counted from 0x80, and from row 63 on
+/// from 0xC0, past the single-byte kana area. With row = c1 - 0xA0 that is
+/// (c1 + 0x61) / 2, or (c1 + 0xE1) / 2.
 constexpr std::uint8_t KanjiLead(std::uint8_t c1) {
   return static_cast<std::uint8_t>((c1 + (c1 <= 0xDE ? 0x61 : 0xE1)) / 2);
 }
@@ -86,7 +86,8 @@ constexpr std::uint8_t KanjiTrail(std::uint8_t c1, std::uint8_t c2) {
   return static_cast<std::uint8_t>(EvenRowTrail(c2) - oddDrop);
 }
 
-/// Writes the code of the accepted pair (lead, trail) to `out`.
+/// Writes the two bytes of an accepted pair's code to `out`; returns true,
+/// the answer of `ConvertPair` for it.
 inline bool Put(std::uint8_t* out, std::uint8_t lead, std::uint8_t trail) {
   out[0] = lead;
   out[1] = trail;
