@@ -1,7 +1,6 @@
-// Transcoder throughput: TranscodeLine (which returns a new string) and
-// TranscodePiece (into a fixed destination, as tessmark uses it) on a
-// dictionary-like line, on the shared sample lines one at a time, and on
-// 64 KiB pieces of kanji and of ASCII.
+// Transcoder throughput: TranscodePiece into a fixed destination, as
+// tessmark uses it, on a dictionary-like line, on the shared sample lines
+// one at a time, and on 64 KiB pieces of kanji and of ASCII.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -51,28 +50,6 @@ std::string AsciiLine() {
   return line;
 }
 
-void RunTranscode(benchmark::State& state, const std::string& line) {
-  for (auto _ : state) {
-    std::string out = TranscodeLine(line);
-    benchmark::DoNotOptimize(out.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(line.size()));
-}
-
-void BM_TranscodeTypicalLine(benchmark::State& state) { RunTranscode(state, TypicalLine); }
-
-void BM_TranscodeKanji64K(benchmark::State& state) {
-  const std::string line = KanjiLine();
-  RunTranscode(state, line);
-}
-
-void BM_TranscodeAscii64K(benchmark::State& state) {
-  const std::string line = AsciiLine();
-  RunTranscode(state, line);
-}
-
 /// TranscodePiece over `line` into a destination of its own, whole lines.
 void RunPiece(benchmark::State& state, const std::string& line) {
   std::vector<std::uint8_t> out(line.size());
@@ -118,6 +95,3 @@ BENCHMARK(BM_TranscodePieceTypicalLine);
 BENCHMARK(BM_TranscodePieceSampleLines);
 BENCHMARK(BM_TranscodePieceKanji64K);
 BENCHMARK(BM_TranscodePieceAscii64K);
-BENCHMARK(BM_TranscodeTypicalLine);
-BENCHMARK(BM_TranscodeKanji64K);
-BENCHMARK(BM_TranscodeAscii64K);

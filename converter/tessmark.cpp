@@ -22,8 +22,6 @@ std::string InputName;
 std::string OutputName;
 TextFile InputFile;
 TextFile OutputFile;
-/// Where each line, or each piece of a long one, is read and converted.
-std::uint8_t LineWindow[LineWindowSize];
 
 /// Prints the open-failure message for a name and stops.
 [[noreturn]] void StopOnName(const std::string& name) {
@@ -65,7 +63,7 @@ void MainBlock() {
   FlushText(ConsoleOutput);
   CheckIOResult();
 
-  ConvertLines(InputFile, OutputFile, LineWindow, LineWindowSize);
+  ConvertLines(InputFile, OutputFile);
 
   WriteText(ConsoleOutput, " done!");
   WriteLineEnd(ConsoleOutput);

@@ -1,5 +1,6 @@
 #include "converter/textfile.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/files.h"
@@ -10,7 +11,7 @@ constexpr char CarriageReturn = 13;
 constexpr char LineFeed = 10;
 
 /// `ReadLine` gathers a line in pieces of at most this many bytes.
-constexpr std::size_t LinePiece = 255;
+constexpr std::size_t ReadLineStep = 255;
 
 /// A text file starts closed, with an empty buffer.
 void Reset(TextFile& file) { file = TextFile{}; }
@@ -83,61 +84,46 @@ bool AtEndOfTextFetching(TextFile& file) {
 
 std::string ReadLine(TextFile& file) {
   std::string line;
-  std::uint8_t piece[LinePiece];
-  bool lineEnded = false;
+  if (!ReadyForInput(file)) return line;
+  std::uint8_t piece[ReadLineStep];
+  LinePiece taken{};
   do {
-    std::size_t length = ReadLinePiece(file, piece, LinePiece, lineEnded);
-    line.append(reinterpret_cast<const char*>(piece), length);
-  } while (!lineEnded);
+    taken = ReadLinePiece(file, piece, sizeof piece);
+    line.append(reinterpret_cast<const char*>(piece), taken.Length);
+  } while (!taken.LineComplete);
   return line;
 }
 
-std::size_t ReadLinePiece(TextFile& file, std::uint8_t* window, std::size_t capacity,
-                          bool& lineEnded) {
-  lineEnded = true;
-  if (!ReadyForInput(file)) return 0;
+LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room) {
   std::size_t length = 0;
   for (;;) {
-    if (file.Position >= file.End) FetchBlock(file);
-    // The bytes of the line in the buffer run up to the first CR or to the
-    // end mark, which can only be the last byte.
+    if (file.Position == file.End) FetchBlock(file);
+    // The bytes of the line in the buffer run up to the first CR, or up to
+    // the end mark, which can only be the last byte.
     const std::uint8_t* start = file.Buffer + file.Position;
-    const bool markLast = file.Buffer[file.End - 1] == static_cast<std::uint8_t>(EndMark);
-    const std::size_t available = file.End - file.Position - (markLast ? 1 : 0);
+    std::size_t available = file.End - file.Position;
+    if (file.Buffer[file.End - 1] == static_cast<std::uint8_t>(EndMark)) --available;
     const void* found = std::memchr(start, CarriageReturn, available);
     const std::size_t run = found == nullptr ? available
                                              : static_cast<std::size_t>(
                                                    static_cast<const std::uint8_t*>(found) - start);
-    const std::size_t room = capacity - length;
-    if (run > room) {
-      // The window is full and the byte after it belongs to the line.
-      std::memcpy(window + length, start, room);
-      file.Position += static_cast<std::uint32_t>(room);
-      lineEnded = false;
-      return capacity;
-    }
-    std::memcpy(window + length, start, run);
-    length += run;
-    file.Position += static_cast<std::uint32_t>(run);
-    if (found == nullptr && !markLast) {
-      if (run < room) continue;  // the block is used up inside the line
-      // The window is full just as the block is: the line goes on unless
-      // its end comes next.
-      const char next = PeekByte(file);
-      if (next == EndMark) return length;
-      if (next != CarriageReturn) {
-        lineEnded = false;
-        return length;
-      }
-    }
-    // Skip the line end: the CR, then an LF right after it. The end mark
-    // stays.
-    if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
-      ++file.Position;
-      if (PeekByte(file) == LineFeed) ++file.Position;
-    }
-    return length;
+    const std::size_t take = std::min(run, room - length);
+    std::memcpy(to + length, start, take);
+    length += take;
+    file.Position += static_cast<std::uint32_t>(take);
+    if (take < run) return {length, false};  // the space is full; the line goes on
+    // At a CR or at the end mark the line ends; at the end of the buffer
+    // it goes on, or ends with the next block's first byte. That byte is
+    // looked at even when the space is full.
+    if (file.Position < file.End) break;
   }
+  // Skip the line end: the CR, then an LF right after it. The end mark
+  // stays.
+  if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
+    ++file.Position;
+    if (PeekByte(file) == LineFeed) ++file.Position;
+  }
+  return {length, true};
 }
 
 void CloseText(TextFile& file) {

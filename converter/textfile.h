@@ -38,21 +38,30 @@ inline bool AtEndOfText(TextFile& file) {
   return AtEndOfTextFetching(file);
 }
 
-/// The rest of the current line, without its line end; moves past the line
-/// end. A line ends at CR, CR LF or the end mark; a lone LF stays inside it.
+/// Kept for the tests as the plain form of reading a whole line: the rest
+/// of the current line, without its line end, gathered in pieces of 255
+/// bytes; moves past the line end. A line ends at CR, CR LF or the end
+/// mark; a lone LF stays inside it. Records 104 on a stream not open for
+/// reading.
 std::string ReadLine(TextFile& file);
 
-/// Copies the next bytes of the current line into `window`, at most
-/// `capacity` of them, and returns how many it copied. Sets `lineEnded`
-/// when the line's end has been reached: then the line end (CR, or CR LF)
-/// has been consumed, or the end mark reached, which stays. Blocks are
-/// fetched only when a byte is needed, in the order `ReadLine` fetches them:
-/// when the window fills, the byte after it is still looked at, so that a
-/// line of exactly `capacity` bytes comes whole with `lineEnded` set.
-/// `capacity` must be at least 1. Allocates nothing. Fails like `ReadLine`,
-/// with `lineEnded` set.
-std::size_t ReadLinePiece(TextFile& file, std::uint8_t* window, std::size_t capacity,
-                          bool& lineEnded);
+/// What `ReadLinePiece` took of a line.
+struct LinePiece {
+  /// Bytes copied.
+  std::size_t Length;
+  /// The line's end has been reached: its line end (CR, or CR LF) has been
+  /// consumed, or the end mark reached, which stays.
+  bool LineComplete;
+};
+
+/// Copies the next bytes of the current line into `to`, at most `room` of
+/// them; `file` is open for reading (as after `AtEndOfText` answered false).
+/// Blocks are fetched only when a byte is needed, in the order `ReadLine`
+/// fetches them: when `room` fills up at the end of a block, the next
+/// block's first byte is still looked at, so that a line of exactly `room`
+/// bytes comes whole and complete. Allocates nothing. A failed fetch is
+/// recorded in the I/O result code and ends the line and the input.
+LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room);
 
 /// Output: writes out the waiting bytes, then closes (a failed write leaves
 /// the file open). Input: closes.

@@ -30,17 +30,17 @@ inline bool IsLeadByte(std::uint8_t byte) {
 ///   - 0xB0-0xF3 (kanji rows 16-83): every cell, the unassigned cells at
 ///     the end of row 47 included; 0xF4 (row 84): 0xA1-0xA4 only.
 ///
-/// With `lineEnds` true the `length` bytes are the rest of the line: all of
-/// them are converted and `length` is returned. With `lineEnds` false more
-/// of the line follows; when the scan ends on a last byte that `IsLeadByte`
-/// accepts, that byte is left unconverted and out of the count: `length` - 1 is
-/// returned, so that the caller can put it before the next piece (what
-/// `destination` holds at that position is then of no meaning). Cutting a
-/// line anywhere and converting the pieces so gives the bytes of converting
-/// it whole.
+/// With `lineComplete` true the `length` bytes are the rest of the line:
+/// all of them are converted and `length` is returned. With `lineComplete`
+/// false more of the line follows; when the scan ends on a last byte that
+/// `IsLeadByte` accepts, that byte is left unconverted and out of the count:
+/// `length` - 1 is returned, so that the caller can carry it to the front of
+/// the next piece (what `destination` holds at that position is then of no
+/// meaning). Cutting a line anywhere and converting the pieces so gives the
+/// bytes of converting it whole.
 std::size_t TranscodePiece(const std::uint8_t* source, std::size_t length,
-                           std::uint8_t* destination, bool lineEnds);
+                           std::uint8_t* destination, bool lineComplete);
 
-/// Converts a whole line (any bytes, NUL included, any length); the result
-/// has the line's length.
+/// Kept for the tests as the plain form of converting a whole line: any
+/// bytes, NUL included, any length; the result has the line's length.
 std::string TranscodeLine(const std::string& line);

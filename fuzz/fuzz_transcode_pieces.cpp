@@ -50,9 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < take; ++i) window[carried + i] = line[from + i];
     from += take;
     const std::size_t pieceLength = carried + take;
-    const bool lineEnds = from == length;
-    const std::size_t done = TranscodePiece(window.data(), pieceLength, window.data(), lineEnds);
-    if (lineEnds) {
+    const bool lineComplete = from == length;
+    const std::size_t done =
+        TranscodePiece(window.data(), pieceLength, window.data(), lineComplete);
+    if (lineComplete) {
       Check(done == pieceLength, "the last piece is converted whole");
     } else {
       Check(done == pieceLength || (done + 1 == pieceLength && IsLeadByte(window[done])),
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     joined.append(reinterpret_cast<const char*>(window.data()), done);
     carried = pieceLength - done;
     if (carried != 0) window[0] = window[done];
-    if (lineEnds) break;
+    if (lineComplete) break;
   }
   Check(joined == whole, "the pieces give the bytes of the whole line");
   return 0;

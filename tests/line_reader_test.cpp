@@ -30,7 +30,8 @@ constexpr Handle InputHandle = 0x1D;
 constexpr Handle OutputHandle = 0x0D;
 
 /// The fake files and every request made on them, as "R<n>" (a read that
-/// delivered n bytes) and "W<n>" (a write of n bytes), in order.
+/// delivered n bytes), "R!" (a read that failed) and "W<n>" (a write of n
+/// bytes), in order.
 struct FakeFiles {
   std::string Input;
   std::size_t Offset = 0;
@@ -40,7 +41,7 @@ struct FakeFiles {
   bool CharDevice = false;
   /// Writes that succeed before every later one fails with 112; -1: none fails.
   int WritesLeft = -1;
-  /// Reads that succeed before every later one fails with 1117; -1: none fails.
+  /// Reads that succeed before every later one fails with 31; -1: none fails.
   int ReadsLeft = -1;
 } Fake;
 
@@ -51,9 +52,8 @@ Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint3
 bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
   EXPECT_EQ(handle, InputHandle);
   if (Fake.ReadsLeft == 0) {
-    Fake.Requests.push_back("R failed");
-    platform::SetLastError(platform::ErrorIoDevice);
-    *done = 0;
+    Fake.Requests.push_back("R!");
+    platform::SetLastError(platform::ErrorGenFailure);
     return false;
   }
   if (Fake.ReadsLeft > 0) --Fake.ReadsLeft;
@@ -278,15 +278,15 @@ TEST_F(LineReaderTest, PiecesMakeUpTheModelLinesWithTheSameReads) {
       std::vector<std::uint8_t> window(capacity);
       while (!AtEndOfText(file)) {
         std::string line;
-        bool lineEnded = false;
+        LinePiece piece{};
         do {
-          const std::size_t length = ReadLinePiece(file, window.data(), capacity, lineEnded);
-          ASSERT_LE(length, capacity);
-          if (!lineEnded) {
-            ASSERT_EQ(length, capacity) << "a piece that does not end the line is full";
+          piece = ReadLinePiece(file, window.data(), capacity);
+          ASSERT_LE(piece.Length, capacity);
+          if (!piece.LineComplete) {
+            ASSERT_EQ(piece.Length, capacity) << "a piece that does not end the line is full";
           }
-          line.append(reinterpret_cast<const char*>(window.data()), length);
-        } while (!lineEnded);
+          line.append(reinterpret_cast<const char*>(window.data()), piece.Length);
+        } while (!piece.LineComplete);
         lines.push_back(line);
         ASSERT_LE(lines.size(), input.size() + 1);
       }
@@ -391,44 +391,50 @@ TEST_F(LineReaderTest, FailedWritesOnDisksAndDevicesMakeTheSameRequests) {
   }
 }
 
-TEST_F(LineReaderTest, AFailedReadEndsTheLoopWithItsCode) {
-  // A failed read must reach the check after the step that made it: were it
-  // dropped, the input would seem to end there and a truncated output would
-  // pass for a whole one. Lines of exactly one block make the failing read
-  // the test for the end between two lines; a block that ends in a CR makes
-  // it the look for the LF after it; a long line makes it a read inside it.
-  const std::string block = "\xA4\xA2" + Repeat('a', 124) + "\r\n";
-  const std::string crLast = "\xA4\xA2" + Repeat('c', 125) + "\r\n";
-  const std::string longLine = "\xA4\xA2" + Repeat('b', 398) + "\r\n";
-  const struct {
-    const char* what;
+TEST_F(LineReaderTest, AFailedReadStopsTheLoopBeforeAnyOtherRequest) {
+  // Lines of 100 bytes fetch blocks inside a line and for the LF after a
+  // CR; lines of 126 bytes and CR LF fill a block each, so that each fetch
+  // comes from the test for the end of the input. The failed read ends the
+  // input, and its error is raised before anything more is read or written.
+  for (std::size_t lineLength : {std::size_t{100}, std::size_t{126}}) {
     std::string input;
-    int readsLeft;
-  } cases[] = {
-      {"the first read", block, 0},
-      {"between lines", block + block, 1},
-      {"between lines, later", block + block + block, 2},
-      {"between a CR and its LF", crLast + block, 1},
-      {"inside a line", longLine, 1},
-      {"inside a line, later", block + longLine, 3},
-  };
-  for (const auto& c : cases) {
-    for (std::size_t capacity : {std::size_t{7}, std::size_t{255}, LineWindowSize}) {
-      SCOPED_TRACE(std::string(c.what) + ", window " + std::to_string(capacity));
-      Serve(c.input, false, -1, c.readsLeft);
-      TextFile in;
-      TextFile out;
-      OpenTextInput(in, "in");
-      CreateTextOutput(out, "out");
-      std::vector<std::uint8_t> window(capacity);
-      try {
-        ConvertLines(in, out, window.data(), capacity);
-        ADD_FAILURE() << "the failed read was dropped";
-      } catch (const EInOutError& error) {
-        EXPECT_EQ(error.ErrorCode, 1117);
+    for (char fill = 'a'; fill < 'f'; ++fill) input += std::string(lineLength, fill) + "\r\n";
+    const ModelRun model = ModelConversion(input);
+    const int modelReads = static_cast<int>(OfKind(model.Requests, 'R').size());
+    for (int readsLeft = 0; readsLeft < modelReads; ++readsLeft) {
+      // The model's requests up to the failing read.
+      std::vector<std::string> expected;
+      int reads = 0;
+      for (const std::string& request : model.Requests) {
+        if (request[0] == 'R' && reads++ == readsLeft) break;
+        expected.push_back(request);
       }
-      EXPECT_EQ(Fake.Requests.back(), "R failed") << "nothing is asked after the failure";
-      EXPECT_EQ(OfKind(Fake.Requests, 'R').size(), static_cast<std::size_t>(c.readsLeft) + 1);
+      expected.push_back("R!");
+      for (std::size_t capacity : {std::size_t{7}, LineWindowSize}) {
+        SCOPED_TRACE("lines of " + std::to_string(lineLength) + ", reads before the failure " +
+                     std::to_string(readsLeft) + ", window " + std::to_string(capacity));
+        Serve(input, false, -1, readsLeft);
+        TextFile in;
+        TextFile out;
+        OpenTextInput(in, "in");
+        CreateTextOutput(out, "out");
+        std::vector<std::uint8_t> window(capacity);
+        bool raised = false;
+        try {
+          ConvertLines(in, out, window.data(), capacity);
+        } catch (const EInOutError& error) {
+          raised = true;
+          EXPECT_EQ(error.ErrorCode, static_cast<std::int32_t>(platform::ErrorGenFailure));
+        }
+        EXPECT_TRUE(raised);
+        if (capacity == LineWindowSize) {
+          EXPECT_EQ(Fake.Requests, expected);
+        } else {
+          // A long line's pieces are written as they are read.
+          EXPECT_EQ(OfKind(Fake.Requests, 'R'), OfKind(expected, 'R'));
+          EXPECT_EQ(Fake.Requests.back(), "R!");
+        }
+      }
     }
   }
 }

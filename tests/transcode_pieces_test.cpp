@@ -32,13 +32,13 @@ std::string InPieces(const std::string& line, const std::vector<std::size_t>& cu
   std::size_t from = 0;
   for (std::size_t k = 0; k <= cuts.size(); ++k) {
     const std::size_t to = k < cuts.size() ? cuts[k] : line.size();
-    const bool lineEnds = k == cuts.size();
+    const bool lineComplete = k == cuts.size();
     const std::string piece = carried + line.substr(from, to - from);
     std::string converted(piece.size() + 16, '\x5A');  // room for a canary
     const std::size_t done =
         TranscodePiece(Data(piece), piece.size(), reinterpret_cast<std::uint8_t*>(converted.data()),
-                       lineEnds);
-    EXPECT_TRUE(done == piece.size() || (!lineEnds && done + 1 == piece.size()))
+                       lineComplete);
+    EXPECT_TRUE(done == piece.size() || (!lineComplete && done + 1 == piece.size()))
         << "piece [" << Hex(piece) << "] gave " << done;
     EXPECT_EQ(converted.substr(piece.size()), std::string(16, '\x5A'))
         << "wrote past the piece [" << Hex(piece) << "]";
@@ -102,7 +102,7 @@ TEST(TranscodePiece, EveryPairWholeSplitAndInPlace) {
 TEST(TranscodePiece, LastByteKeptBackOnlyWhenTheLineGoesOn) {
   struct Case {
     const char* Piece;
-    bool LineEnds;
+    bool LineComplete;
     std::size_t Done;
   };
   const Case cases[] = {
@@ -116,9 +116,9 @@ TEST(TranscodePiece, LastByteKeptBackOnlyWhenTheLineGoesOn) {
     const std::string piece = c.Piece;
     std::string out(piece.size(), '\0');
     EXPECT_EQ(TranscodePiece(Data(piece), piece.size(), reinterpret_cast<std::uint8_t*>(out.data()),
-                             c.LineEnds),
+                             c.LineComplete),
               c.Done)
-        << "[" << Hex(piece) << "] lineEnds=" << c.LineEnds;
+        << "[" << Hex(piece) << "] lineComplete=" << c.LineComplete;
   }
 }
 
