@@ -21,33 +21,33 @@ void Reset(TextFile& file) { file = TextFile{}; }
 /// consumed, nothing is fetched again. The block is cut after its first end
 /// mark, if any, so that an end mark in the buffer always stands last and
 /// the line scan looks for it once per block.
-void FetchBlock(TextFile& file) {
+void FetchBlock(TextReader& in) {
   std::uint64_t done = 0;
   // A request comes back short only once the end of the input was read, so
   // after a short block the end mark follows without another request.
-  if (!file.InputEnded &&
-      !platform::ReadFile(file.FileHandle, file.Buffer, TextBufferSize, &done)) {
-    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
+  if (!in.InputEnded &&
+      !platform::ReadFile(in.FileHandle, in.Buffer, TextBufferSize, &done)) {
+    RecordSystemError();
     done = 0;
   }
-  file.InputEnded = done < TextBufferSize;
-  file.Position = 0;
-  file.End = static_cast<std::uint32_t>(done);
-  if (file.End == 0) {
-    file.Buffer[0] = static_cast<std::uint8_t>(EndMark);
-    file.End = 1;
+  in.InputEnded = done < TextBufferSize;
+  in.Position = 0;
+  in.End = static_cast<std::uint32_t>(done);
+  if (in.End == 0) {
+    in.Buffer[0] = static_cast<std::uint8_t>(EndMark);
+    in.End = 1;
     return;
   }
-  const void* mark = std::memchr(file.Buffer, EndMark, file.End);
+  const void* mark = std::memchr(in.Buffer, EndMark, in.End);
   if (mark != nullptr) {
-    file.End = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(mark) - file.Buffer) + 1;
+    in.End = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(mark) - in.Buffer) + 1;
   }
 }
 
 /// The next unconsumed byte, fetching a block when the buffer is used up.
-char PeekByte(TextFile& file) {
-  if (file.Position >= file.End) FetchBlock(file);
-  return static_cast<char>(file.Buffer[file.Position]);
+char PeekByte(TextReader& in) {
+  if (in.Position >= in.End) FetchBlock(in);
+  return static_cast<char>(in.Buffer[in.Position]);
 }
 
 bool ReadyForInput(TextFile& file) {
@@ -62,7 +62,7 @@ void OpenTextInput(TextFile& file, const std::string& name) {
   Reset(file);
   platform::Handle handle = OpenInputFile(name, platform::GenericRead, platform::FileShareWrite);
   if (handle == platform::InvalidHandleValue) return;
-  file.FileHandle = handle;
+  file.In.FileHandle = handle;
   file.State = StreamState::Reading;
 }
 
@@ -72,14 +72,15 @@ void CreateTextOutput(TextFile& file, const std::string& name) {
   platform::Handle handle =
       CreateOutputFile(name, platform::GenericWrite, platform::FileShareRead, type);
   if (handle == platform::InvalidHandleValue) return;
-  file.FileHandle = handle;
-  file.IsCharDevice = type == platform::FileTypeChar;
+  file.Out.FileHandle = handle;
+  file.Out.IsCharDevice = type == platform::FileTypeChar;
+  file.Out.IsOpen = true;
   file.State = StreamState::Writing;
 }
 
 bool AtEndOfTextFetching(TextFile& file) {
   if (!ReadyForInput(file)) return true;
-  return PeekByte(file) == EndMark;
+  return PeekByte(file.In) == EndMark;
 }
 
 std::string ReadLine(TextFile& file) {
@@ -95,14 +96,15 @@ std::string ReadLine(TextFile& file) {
 }
 
 LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room) {
+  TextReader& in = file.In;
   std::size_t length = 0;
   for (;;) {
-    if (file.Position == file.End) FetchBlock(file);
+    if (in.Position == in.End) FetchBlock(in);
     // The bytes of the line in the buffer run up to the first CR, or up to
     // the end mark, which can only be the last byte.
-    const std::uint8_t* start = file.Buffer + file.Position;
-    std::size_t available = file.End - file.Position;
-    if (file.Buffer[file.End - 1] == static_cast<std::uint8_t>(EndMark)) --available;
+    const std::uint8_t* start = in.Buffer + in.Position;
+    std::size_t available = in.End - in.Position;
+    if (in.Buffer[in.End - 1] == static_cast<std::uint8_t>(EndMark)) --available;
     const void* found = std::memchr(start, CarriageReturn, available);
     const std::size_t run = found == nullptr ? available
                                              : static_cast<std::size_t>(
@@ -110,18 +112,18 @@ LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room) {
     const std::size_t take = std::min(run, room - length);
     std::memcpy(to + length, start, take);
     length += take;
-    file.Position += static_cast<std::uint32_t>(take);
+    in.Position += static_cast<std::uint32_t>(take);
     if (take < run) return {length, false};  // the space is full; the line goes on
     // At a CR or at the end mark the line ends; at the end of the buffer
     // it goes on, or ends with the next block's first byte. That byte is
     // looked at even when the space is full.
-    if (file.Position < file.End) break;
+    if (in.Position < in.End) break;
   }
   // Skip the line end: the CR, then an LF right after it. The end mark
   // stays.
-  if (file.Buffer[file.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
-    ++file.Position;
-    if (PeekByte(file) == LineFeed) ++file.Position;
+  if (in.Buffer[in.Position] == static_cast<std::uint8_t>(CarriageReturn)) {
+    ++in.Position;
+    if (PeekByte(in) == LineFeed) ++in.Position;
   }
   return {length, true};
 }
@@ -131,10 +133,12 @@ void CloseText(TextFile& file) {
     SetIOResult(FileNotOpen);
     return;
   }
-  if (file.State == StreamState::Writing && !DrainTextBuffer(file)) return;
+  const bool writing = file.State == StreamState::Writing;
+  if (writing && !DrainTextBuffer(file.Out)) return;
   file.State = StreamState::Closed;
-  if (!platform::CloseHandle(file.FileHandle)) {
-    SetIOResult(static_cast<std::int32_t>(platform::GetLastError()));
+  file.Out.IsOpen = false;
+  if (!platform::CloseHandle(writing ? file.Out.FileHandle : file.In.FileHandle)) {
+    RecordSystemError();
   }
 }
 

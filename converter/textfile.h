@@ -8,8 +8,36 @@
 
 #include "runtime/console.h"
 
-/// A text stream on a named file.
-using TextFile = TextStream;
+enum class StreamState { Closed, Reading, Writing };
+
+/// The reading side of a text file: the handle and the block last fetched.
+struct TextReader {
+  platform::Handle FileHandle = platform::InvalidHandleValue;
+  std::uint8_t Buffer[TextBufferSize] = {};
+  /// Index of the next byte to consume.
+  std::uint32_t Position = 0;
+  /// Number of valid bytes in the buffer.
+  std::uint32_t End = 0;
+  /// A fetch came back short, which happens only at the end of the input,
+  /// so nothing more is asked of the system.
+  bool InputEnded = false;
+};
+
+/// A text stream on a named file: read through its reader, or written
+/// through the buffered writer that the console stream uses too.
+struct TextFile {
+  StreamState State = StreamState::Closed;
+  TextReader In;
+  TextWriter Out;
+};
+
+// Writing to a text file is writing through its writer; on a file not open
+// for writing the writer is closed and records the failure.
+inline void WriteText(TextFile& file, const char* text, std::size_t length) {
+  WriteText(file.Out, text, length);
+}
+inline void WriteText(TextFile& file, const std::string& text) { WriteText(file.Out, text); }
+inline void WriteLineEnd(TextFile& file) { WriteLineEnd(file.Out); }
 
 /// The end mark: byte 26 ends the input wherever it stands.
 inline constexpr char EndMark = 26;
@@ -32,8 +60,8 @@ bool AtEndOfTextFetching(TextFile& file);
 /// the next byte is nearly always in the buffer already: that case is
 /// answered here, without a call.
 inline bool AtEndOfText(TextFile& file) {
-  if (file.State == StreamState::Reading && file.Position < file.End) {
-    return file.Buffer[file.Position] == static_cast<std::uint8_t>(EndMark);
+  if (file.State == StreamState::Reading && file.In.Position < file.In.End) {
+    return file.In.Buffer[file.In.Position] == static_cast<std::uint8_t>(EndMark);
   }
   return AtEndOfTextFetching(file);
 }

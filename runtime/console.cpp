@@ -5,16 +5,16 @@
 #include "platform/builtins.h"
 #include "runtime/exceptions.h"
 
-TextStream ConsoleOutput;
+ConsoleStream ConsoleOutput;
 
 namespace {
 
 std::int32_t IOResult = 0;
 
-/// Opens a stream bound to standard output: the first write of the run does
-/// this. An unusable handle leaves the stream closed.
-void OpenStandardOutput(TextStream& stream) {
-  stream.OpenAttempted = true;
+/// Opens the console stream on standard output: the first write of the run
+/// does this. An unusable handle leaves the writer closed.
+void OpenStandardOutput(ConsoleStream& console) {
+  console.OpenAttempted = true;
   platform::Handle handle = platform::GetStdHandle(platform::StdOutputHandle);
   if (handle == platform::InvalidHandleValue) {
     RecordSystemError();
@@ -25,37 +25,27 @@ void OpenStandardOutput(TextStream& stream) {
     SetIOResult(FileNotOpenForOutput);
     return;
   }
-  stream.FileHandle = handle;
-  stream.IsCharDevice = type == platform::FileTypeChar;
-  stream.Position = 0;
-  stream.State = StreamState::Writing;
+  TextWriter& writer = console.Writer;
+  writer.FileHandle = handle;
+  writer.IsCharDevice = type == platform::FileTypeChar;
+  writer.Waiting = 0;
+  writer.IsOpen = true;
 }
 
-/// Opens a standard-output stream on its first use; true when it is open
-/// for writing.
-bool OpenIfFirstUse(TextStream& stream) {
-  if (stream.State == StreamState::Closed && stream.IsStandardOutput && !stream.OpenAttempted) {
-    OpenStandardOutput(stream);
-  }
-  return stream.State == StreamState::Writing;
-}
-
-/// True when the stream can take bytes; records 105 otherwise.
-bool ReadyForOutput(TextStream& stream) {
-  // The usual case first: every write of a run meets an open stream.
-  if (stream.State == StreamState::Writing) return true;
-  if (!OpenIfFirstUse(stream)) {
-    SetIOResult(FileNotOpenForOutput);
-    return false;
-  }
-  return true;
+/// True when the writer can take bytes; records 105 otherwise.
+bool ReadyForOutput(const TextWriter& writer) {
+  if (writer.IsOpen) return true;
+  SetIOResult(FileNotOpenForOutput);
+  return false;
 }
 
 }  // namespace
 
-void BindStandardOutput(TextStream& stream) {
-  stream = TextStream{};
-  stream.IsStandardOutput = true;
+void BindStandardOutput(ConsoleStream& console) { console = ConsoleStream{}; }
+
+TextWriter& OpenedWriter(ConsoleStream& console) {
+  if (!console.Writer.IsOpen && !console.OpenAttempted) OpenStandardOutput(console);
+  return console.Writer;
 }
 
 void SetIOResult(std::int32_t code) { IOResult = code; }
@@ -77,88 +67,88 @@ DICT_NOINLINE void CheckIOResult() {
   throw error;
 }
 
-bool DrainTextBuffer(TextStream& stream) {
-  if (stream.Position == 0) return true;
-  std::uint64_t count = stream.Position;
+bool DrainTextBuffer(TextWriter& writer) {
+  if (writer.Waiting == 0) return true;
+  std::uint64_t count = writer.Waiting;
   std::uint64_t done = 0;
   // The buffer counts as empty before the call: a failure drops its bytes.
-  stream.Position = 0;
-  if (!platform::WriteFile(stream.FileHandle, stream.Buffer, count, &done)) {
-    stream.WriteFailed = true;
+  writer.Waiting = 0;
+  if (!platform::WriteFile(writer.FileHandle, writer.Buffer, count, &done)) {
+    writer.WriteFailed = true;
     RecordSystemError();
     return false;
   }
   return true;
 }
 
-void WriteText(TextStream& stream, const char* text, std::size_t length) {
-  if (!ReadyForOutput(stream)) return;
+void WriteText(TextWriter& writer, const char* text, std::size_t length) {
+  if (!ReadyForOutput(writer)) return;
   while (length > 0) {
-    std::size_t room = TextBufferSize - stream.Position;
+    std::size_t room = TextBufferSize - writer.Waiting;
     std::size_t count = length < room ? length : room;
-    std::memcpy(stream.Buffer + stream.Position, text, count);
-    stream.Position += static_cast<std::uint32_t>(count);
+    std::memcpy(writer.Buffer + writer.Waiting, text, count);
+    writer.Waiting += static_cast<std::uint32_t>(count);
     text += count;
     length -= count;
     // A full buffer goes out at once; if that fails, the rest is dropped.
-    if (stream.Position == TextBufferSize && !DrainTextBuffer(stream)) return;
+    if (writer.Waiting == TextBufferSize && !DrainTextBuffer(writer)) return;
   }
 }
 
-void WriteText(TextStream& stream, const std::string& text) {
-  WriteText(stream, text.data(), text.size());
+void WriteText(TextWriter& writer, const std::string& text) {
+  WriteText(writer, text.data(), text.size());
 }
 
-void WriteInteger(TextStream& stream, std::int32_t value) {
+void WriteInteger(TextWriter& writer, std::int32_t value) {
   char digits[12];
-  WriteText(stream, digits, FormatDecimal(digits, sizeof digits, value));
+  WriteText(writer, digits, FormatDecimal(digits, sizeof digits, value));
 }
 
-void WriteCharacter(TextStream& stream, char byte) {
-  if (!ReadyForOutput(stream)) return;
+void WriteCharacter(TextWriter& writer, char byte) {
+  if (!ReadyForOutput(writer)) return;
   // A full buffer is sent out before the byte is stored.
-  if (stream.Position == TextBufferSize && !DrainTextBuffer(stream)) return;
-  stream.Buffer[stream.Position++] = static_cast<std::uint8_t>(byte);
+  if (writer.Waiting == TextBufferSize && !DrainTextBuffer(writer)) return;
+  writer.Buffer[writer.Waiting++] = static_cast<std::uint8_t>(byte);
 }
 
-void WriteLineEnd(TextStream& stream) {
+void WriteLineEnd(TextWriter& writer) {
   // Every converted line ends here, so the usual case, room for both bytes,
   // is two stores. Otherwise the bytes go in as WriteText would place them:
   // a full buffer goes out before the next byte, and a failure drops the
   // rest.
-  if (ReadyForOutput(stream)) {
-    if (stream.Position + 2 <= TextBufferSize) {
-      stream.Buffer[stream.Position] = '\r';
-      stream.Buffer[stream.Position + 1] = '\n';
-      stream.Position += 2;
+  if (ReadyForOutput(writer)) {
+    if (writer.Waiting + 2 <= TextBufferSize) {
+      writer.Buffer[writer.Waiting] = '\r';
+      writer.Buffer[writer.Waiting + 1] = '\n';
+      writer.Waiting += 2;
     } else {
-      WriteText(stream, "\r\n", 2);
+      WriteText(writer, "\r\n", 2);
     }
-    if (stream.Position == TextBufferSize) DrainTextBuffer(stream);
+    if (writer.Waiting == TextBufferSize) DrainTextBuffer(writer);
   }
-  FlushText(stream);
+  FlushText(writer);
 }
 
-void FlushText(TextStream& stream) {
-  if (stream.State != StreamState::Writing) {
+void FlushText(TextWriter& writer) {
+  if (!writer.IsOpen) {
     SetIOResult(FileNotOpen);
     return;
   }
-  if (stream.IsCharDevice) DrainTextBuffer(stream);
+  if (writer.IsCharDevice) DrainTextBuffer(writer);
 }
 
 bool WriteWithConsoleText(const char* text, std::size_t length) {
   std::int32_t saved = IOResult;
-  bool open = OpenIfFirstUse(ConsoleOutput);
+  TextWriter& writer = OpenedWriter(ConsoleOutput);
   IOResult = saved;
-  if (!open || ConsoleOutput.WriteFailed) return false;
+  if (!writer.IsOpen || writer.WriteFailed) return false;
   // One request, so that a failure leaves nothing of the text behind.
   char whole[TextBufferSize + 512];
-  std::size_t held = ConsoleOutput.Position;
+  std::size_t held = writer.Waiting;
   if (length > sizeof whole - held) length = sizeof whole - held;
-  std::memcpy(whole, ConsoleOutput.Buffer, held);
+  std::memcpy(whole, writer.Buffer, held);
   std::memcpy(whole + held, text, length);
-  ConsoleOutput.Position = 0;
+  writer.Waiting = 0;
   std::uint64_t done = 0;
-  return platform::WriteFile(ConsoleOutput.FileHandle, whole, held + length, &done);
+  return platform::WriteFile(writer.FileHandle, whole, held + length, &done);
 }

@@ -171,7 +171,7 @@ bool FakeWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::
   return false;
 }
 
-TextStream& Out = ConsoleOutput;
+ConsoleStream& Out = ConsoleOutput;
 
 class RuntimeConsole : public PlatformSeam {
  protected:
