@@ -16,6 +16,7 @@
 #include "runtime/console.h"
 #include "platform/platform.h"
 #include "converter/textfile.h"
+#include "tests/scoped_table.h"
 
 using namespace platform;
 
@@ -77,7 +78,7 @@ bool FakeCloseHandle(Handle /*handle*/) { return true; }
 template <typename ReadOneLine>
 void ReadWholeFile(benchmark::State& state, ReadOneLine readLine) {
   const MemoryFile file = BuildFile();
-  const platform::CallTable saved = platform::Calls;
+  const ScopedTable<platform::CallTable> calls(platform::Calls);
   platform::Calls.CreateFileA = FakeCreateFile;
   platform::Calls.ReadFile = FakeReadFile;
   platform::Calls.CloseHandle = FakeCloseHandle;
@@ -104,7 +105,6 @@ void ReadWholeFile(benchmark::State& state, ReadOneLine readLine) {
                           static_cast<std::int64_t>(file.Bytes.size()));
   state.counters["lines"] = static_cast<double>(file.Lines);
 
-  platform::Calls = saved;
 }
 
 /// Each line through ReadLinePiece into a 64 KiB window: no string, no

@@ -40,6 +40,7 @@
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"
 #include "tests/test_support.h"
+#include "tests/scoped_table.h"
 
 using namespace platform;
 
@@ -184,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The loader never leaves an empty dictionary.
   if (buffer.empty()) return 0;
 
-  const platform::CallTable saved = platform::Calls;
+  const ScopedTable<platform::CallTable> calls(platform::Calls);
   platform::Calls.CreateFileA = FakeCreateFile;
   platform::Calls.WriteFile = FakeWriteFile;
   platform::Calls.CloseHandle = FakeCloseHandle;
@@ -239,6 +240,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         "the console shows the progress and the closing text");
   Check(TakeIOResult() == 0, "no I/O result code is left behind");
 
-  platform::Calls = saved;
   return 0;
 }

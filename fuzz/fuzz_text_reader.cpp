@@ -31,6 +31,7 @@
 #include "platform/platform.h"
 #include "converter/textfile.h"
 #include "fuzz/fuzz_check.h"
+#include "tests/scoped_table.h"
 
 using namespace platform;
 
@@ -120,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((variant & 1) != 0) fileSize -= fileSize % TextBufferSize;
   const bool doubleTest = (variant & 2) != 0;
 
-  const platform::CallTable saved = platform::Calls;
+  const ScopedTable<platform::CallTable> calls(platform::Calls);
   platform::Calls.CreateFileA = FakeCreateFile;
   platform::Calls.ReadFile = FakeReadFile;
   platform::Calls.CloseHandle = FakeCloseHandle;
@@ -161,6 +162,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(TakeIOResult() == 0, "closing leaves no I/O result code");
   Check(Fake.Closes == 1 && !Fake.IsOpen, "the input is closed once");
 
-  platform::Calls = saved;
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "indexer/blockfile.h"
 #include "indexer/dictionary.h"
 #include "tests/test_support.h"
+#include "tests/scoped_table.h"
 
 using namespace platform;
 
@@ -149,7 +150,6 @@ std::uint32_t FakeGetFileType(Handle) { return FileTypeDisk; }
 class BlockFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = platform::Calls;
     platform::Calls.CreateFileA = FakeCreateFile;
     platform::Calls.ReadFile = FakeReadFile;
     platform::Calls.WriteFile = FakeWriteFile;
@@ -162,7 +162,6 @@ class BlockFileTest : public ::testing::Test {
     TakeIOResult();
   }
   void TearDown() override {
-    platform::Calls = saved_;
     FileAccessMode = 2;
     TakeIOResult();
   }
@@ -175,7 +174,7 @@ class BlockFileTest : public ::testing::Test {
   }
 
  private:
-  platform::CallTable saved_{};
+  ScopedTable<platform::CallTable> calls_{platform::Calls};
 };
 
 TEST_F(BlockFileTest, OperationsOnAHandleNotOpenRecord103AndCallNothing) {

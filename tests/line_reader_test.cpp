@@ -21,6 +21,7 @@
 #include "converter/textfile.h"
 #include "converter/transcode.h"
 #include "tests/test_support.h"
+#include "tests/scoped_table.h"
 
 namespace {
 
@@ -88,7 +89,6 @@ bool FakeCloseHandle(Handle) { return true; }
 class LineReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = platform::Calls;
     platform::Calls.CreateFileA = FakeCreateFile;
     platform::Calls.ReadFile = FakeReadFile;
     platform::Calls.WriteFile = FakeWriteFile;
@@ -98,7 +98,6 @@ class LineReaderTest : public ::testing::Test {
     platform::Calls.SetEndOfFile = FakeSetEndOfFile;
     TakeIOResult();
   }
-  void TearDown() override { platform::Calls = saved_; }
 
   static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1,
                     int readsLeft = -1) {
@@ -110,7 +109,7 @@ class LineReaderTest : public ::testing::Test {
   }
 
  private:
-  platform::CallTable saved_{};
+  ScopedTable<platform::CallTable> calls_{platform::Calls};
 };
 
 // --- The model -----------------------------------------------------------

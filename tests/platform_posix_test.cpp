@@ -18,6 +18,7 @@
 #include "platform/platform_posix.h"
 #include "runtime/console.h"
 #include "runtime/files.h"
+#include "tests/scoped_table.h"
 #include "tests/tool_runner.h"
 
 namespace {
@@ -101,19 +102,18 @@ int FakePoll(pollfd* fds, nfds_t, int timeout) {
 class PosixBackend : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = SystemCalls;
     Fake = FakeSystem{};
-    SystemCalls = {FakeOpen,     FakeRead,         FakeWrite,  FakeFstat, FakeStat,
-                   FakeClose,    FakeFcntl,        saved_.Lseek, saved_.Ftruncate,
-                   FakeUnlink,   FakePoll,         saved_.Readlink, saved_.Isatty};
+    const auto& real = calls_.Saved();
+    SystemCalls = {FakeOpen,  FakeRead,  FakeWrite,  FakeFstat,     FakeStat,
+                   FakeClose, FakeFcntl, real.Lseek, real.Ftruncate, FakeUnlink,
+                   FakePoll,  real.Readlink, real.Isatty};
     platform::SetLastError(0);
   }
-  void TearDown() override { SystemCalls = saved_; }
 
   using Log = std::vector<std::string>;
 
  private:
-  platform::posix::SystemCallTable saved_{};
+  ScopedTable<platform::posix::SystemCallTable> calls_{SystemCalls};
 };
 
 // ------------------------------------------------------------------ opening
@@ -416,15 +416,17 @@ TEST(PosixCreate, AFailureAfterTheOpenChangesNothing) {
       const int savedInput = c.call == Step::Dup ? dup(0) : -1;
       if (savedInput >= 0) close(0);
       Inject = Injection{c.call, c.at, c.error};
-      Inject.Real = SystemCalls;
-      SystemCalls.Fstat = InjectedFstat;
-      SystemCalls.Fcntl = InjectedFcntl;
-      SystemCalls.Lseek = InjectedLseek;
-      SystemCalls.Ftruncate = InjectedFtruncate;
-      std::uint32_t type = platform::FileTypeUnknown;
-      platform::Handle handle =
-          CreateOutputFile(name, platform::GenericWrite, platform::FileShareRead, type);
-      SystemCalls = Inject.Real;
+      platform::Handle handle = platform::InvalidHandleValue;
+      {
+        ScopedTable<platform::posix::SystemCallTable> calls(SystemCalls);
+        Inject.Real = calls.Saved();
+        SystemCalls.Fstat = InjectedFstat;
+        SystemCalls.Fcntl = InjectedFcntl;
+        SystemCalls.Lseek = InjectedLseek;
+        SystemCalls.Ftruncate = InjectedFtruncate;
+        std::uint32_t type = platform::FileTypeUnknown;
+        handle = CreateOutputFile(name, platform::GenericWrite, platform::FileShareRead, type);
+      }
       if (savedInput >= 0) {
         dup2(savedInput, 0);
         close(savedInput);

@@ -16,6 +16,7 @@
 #include "runtime/exceptions.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
+#include "tests/scoped_table.h"
 
 using namespace platform;
 
@@ -77,18 +78,16 @@ TEST(RuntimeSplitter, SplitsByTheRules) {
 class PlatformSeam : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = platform::Calls;
     BindStandardOutput(ConsoleOutput);
     TakeIOResult();
   }
   void TearDown() override {
-    platform::Calls = saved_;
     BindStandardOutput(ConsoleOutput);
     TakeIOResult();
   }
 
  private:
-  platform::CallTable saved_{};
+  ScopedTable<platform::CallTable> calls_{platform::Calls};
 };
 
 using RuntimeArguments = PlatformSeam;
