@@ -52,25 +52,24 @@ DECLARE_EXCEPTION_CLASS(EPrivilege, Exception);
 DECLARE_EXCEPTION_CLASS(EStackOverflow, Exception);
 DECLARE_EXCEPTION_CLASS(EControlC, Exception);
 
-#undef DECLARE_EXCEPTION_CLASS
+/// A class whose objects also hold the code that caused them; its
+/// constructor makes the message from the code.
+#define DECLARE_CODED_EXCEPTION_CLASS(Class, CodeType, CodeField)    \
+  class Class : public Exception {                                   \
+   public:                                                           \
+    static constexpr const char* Name = #Class;                      \
+    explicit Class(CodeType code);                                   \
+    const char* ClassName() const override { return Name; }          \
+    CodeType CodeField;                                              \
+  }
 
 /// A failed I/O operation; holds the I/O result code that caused it.
-class EInOutError : public Exception {
- public:
-  static constexpr const char* Name = "EInOutError";
-  explicit EInOutError(std::int32_t code);
-  const char* ClassName() const override { return Name; }
-  std::int32_t ErrorCode;
-};
-
+DECLARE_CODED_EXCEPTION_CLASS(EInOutError, std::int32_t, ErrorCode);
 /// A system exception with no class of its own; holds the system's code.
-class EExternalException : public Exception {
- public:
-  static constexpr const char* Name = "EExternalException";
-  explicit EExternalException(std::uint32_t code);
-  const char* ClassName() const override { return Name; }
-  std::uint32_t ExceptionCode;
-};
+DECLARE_CODED_EXCEPTION_CLASS(EExternalException, std::uint32_t, ExceptionCode);
+
+#undef DECLARE_CODED_EXCEPTION_CLASS
+#undef DECLARE_EXCEPTION_CLASS
 
 /// Sets a block of memory aside and has every allocation that the heap
 /// cannot satisfy give it back before `std::bad_alloc` is raised: raising
