@@ -1,8 +1,10 @@
 // Helpers shared by the unit, end-to-end and fuzz tests: hexadecimal dumps
-// and byte comparisons for failure messages, the 4-byte index records, the
-// console texts of both tools, and the system's EUC-JP to Shift_JIS
-// converter for comparison. Header-only, so that the fuzz targets can use it
-// without the test libraries.
+// and byte comparisons for failure messages (as GoogleTest assertion
+// results), the 4-byte index records, the console texts of both tools, and
+// the stand-ins for a file's identity that the fake call tables share.
+// Header-only: the fuzz targets include it for GoogleTest's headers alone
+// and link none of its code. The system's converter, for comparison, is in
+// iconv_support.h, which only the Linux build has.
 #pragma once
 
 #include <gtest/gtest.h>
