@@ -354,6 +354,10 @@ TEST(RuntimeLimits, StartUpWithLittleMemoryNeverAborts) {
 #if DICT_SANITIZED_TESTS
   GTEST_SKIP() << "the sanitizers reserve more address space than these limits allow";
 #endif
+  if (UnderEmulator()) {
+    GTEST_SKIP() << "the limits would bound the emulator, which needs far more memory than the "
+                    "program it runs";
+  }
   ScratchDirectory dir;
   WriteFileBytes(dir / "x", Line);
   WriteFileBytes(dir / "in.euc", Text);

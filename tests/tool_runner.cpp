@@ -25,6 +25,8 @@ std::vector<std::string> TargetCommand(const std::string& program) {
   return words;
 }
 
+bool UnderEmulator() { return TargetCommand("").size() > 1; }
+
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const std::string& directory, StdoutTarget target) {
   return ToolProcess(program, arguments, directory, target).Finish(0);

@@ -23,6 +23,10 @@ enum class ProgramMachine { Target, Host };
 /// when the tests run under one (a cross build), then the program itself.
 std::vector<std::string> TargetCommand(const std::string& program);
 
+/// True when the target's programs run under an emulator, which shares
+/// their process limits (descriptors, address space) with them.
+bool UnderEmulator();
+
 struct ToolRun {
   std::string Stdout;
   std::string Stderr;

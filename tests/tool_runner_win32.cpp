@@ -78,6 +78,8 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& argu
 // the same way.
 std::vector<std::string> TargetCommand(const std::string& program) { return {program}; }
 
+bool UnderEmulator() { return false; }
+
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& directory, StdoutTarget target,
                          ProgramMachine /*machine*/)
