@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -106,6 +107,26 @@ class LineReaderTest : public ::testing::Test {
     Fake.CharDevice = charDevice;
     Fake.WritesLeft = writesLeft;
     Fake.ReadsLeft = readsLeft;
+  }
+
+  /// Converts the served input through a window of `capacity` bytes. Gives
+  /// the code of the `EInOutError` raised, or none when the conversion ended
+  /// normally; both files are then closed, which must leave no I/O result.
+  static std::optional<std::int32_t> ConvertServed(std::size_t capacity) {
+    TextFile in;
+    TextFile out;
+    OpenTextInput(in, "in");
+    CreateTextOutput(out, "out");
+    std::vector<std::uint8_t> window(capacity);
+    try {
+      ConvertLines(in, out, window.data(), capacity);
+    } catch (const EInOutError& error) {
+      return error.ErrorCode;
+    }
+    CloseText(out);
+    CloseText(in);
+    EXPECT_EQ(TakeIOResult(), 0) << "closing the files";
+    return std::nullopt;
   }
 
  private:
@@ -306,15 +327,7 @@ TEST_F(LineReaderTest, ConvertLinesMatchesTheModelThroughEveryWindow) {
       SCOPED_TRACE("window " + std::to_string(capacity) + ", input of " +
                    std::to_string(input.size()) + " bytes");
       Serve(input);
-      TextFile in;
-      TextFile out;
-      OpenTextInput(in, "in");
-      CreateTextOutput(out, "out");
-      std::vector<std::uint8_t> window(capacity);
-      ConvertLines(in, out, window.data(), capacity);
-      CloseText(out);
-      CloseText(in);
-      ASSERT_EQ(TakeIOResult(), 0);
+      ASSERT_EQ(ConvertServed(capacity), std::nullopt);
       EXPECT_TRUE(Fake.Output == model.Output) << "the output differs from the model";
       if (Longest(model) <= capacity) {
         // Lines up to the window: every request in the same order.
@@ -339,14 +352,7 @@ TEST_F(LineReaderTest, LongLineOfPairsSplitAcrossEveryWindow) {
   for (std::size_t capacity : Windows) {
     SCOPED_TRACE("window " + std::to_string(capacity));
     Serve(line + "\r\n" + line);
-    TextFile in;
-    TextFile out;
-    OpenTextInput(in, "in");
-    CreateTextOutput(out, "out");
-    std::vector<std::uint8_t> window(capacity);
-    ConvertLines(in, out, window.data(), capacity);
-    CloseText(out);
-    ASSERT_EQ(TakeIOResult(), 0);
+    ASSERT_EQ(ConvertServed(capacity), std::nullopt);
     EXPECT_TRUE(Fake.Output == model.Output);
   }
 }
@@ -370,19 +376,7 @@ TEST_F(LineReaderTest, FailedWritesOnDisksAndDevicesMakeTheSameRequests) {
         SCOPED_TRACE(std::string(charDevice ? "device" : "disk") + ", writes before the failure " +
                      std::to_string(writesLeft) + ", window " + std::to_string(capacity));
         Serve(input, charDevice, writesLeft);
-        TextFile in;
-        TextFile out;
-        OpenTextInput(in, "in");
-        CreateTextOutput(out, "out");
-        std::vector<std::uint8_t> window(capacity);
-        bool raised = false;
-        try {
-          ConvertLines(in, out, window.data(), capacity);
-        } catch (const EInOutError& error) {
-          raised = true;
-          EXPECT_EQ(error.ErrorCode, 112);
-        }
-        EXPECT_TRUE(raised);
+        EXPECT_EQ(ConvertServed(capacity), 112);
         EXPECT_EQ(Fake.Requests, model.Requests);
         EXPECT_TRUE(Fake.Output == model.Output);
       }
@@ -413,19 +407,7 @@ TEST_F(LineReaderTest, AFailedReadStopsTheLoopBeforeAnyOtherRequest) {
         SCOPED_TRACE("lines of " + std::to_string(lineLength) + ", reads before the failure " +
                      std::to_string(readsLeft) + ", window " + std::to_string(capacity));
         Serve(input, false, -1, readsLeft);
-        TextFile in;
-        TextFile out;
-        OpenTextInput(in, "in");
-        CreateTextOutput(out, "out");
-        std::vector<std::uint8_t> window(capacity);
-        bool raised = false;
-        try {
-          ConvertLines(in, out, window.data(), capacity);
-        } catch (const EInOutError& error) {
-          raised = true;
-          EXPECT_EQ(error.ErrorCode, static_cast<std::int32_t>(platform::ErrorGenFailure));
-        }
-        EXPECT_TRUE(raised);
+        EXPECT_EQ(ConvertServed(capacity), static_cast<std::int32_t>(platform::ErrorGenFailure));
         if (capacity == LineWindowSize) {
           EXPECT_EQ(Fake.Requests, expected);
         } else {
