@@ -1,11 +1,16 @@
 # shellcheck shell=bash disable=SC2154  # the variables below come from the caller
 # Helpers shared by the shell checks (ship_check.sh, zip_check.sh), sourced
-# after they set:
-#   tag       the word that starts every line they print ("ship", "zip")
-#   scratch   a scratch directory, for the log of the command being checked
+# after they set `tag`, the word that starts every line they print ("ship",
+# "zip"). Sets:
+#   scratch   a scratch directory, removed at exit, for the checks' files
 #   in_ci     true when CI=true: a missing tool is then a failure
+#   version   the project's version
 passed=0
 failed=0
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+in_ci=false
+[ "${CI:-}" = true ] && in_ci=true
 # The version, read where it is written once: the project() line of the
 # top-level CMakeLists.txt.
 version=$(sed -n 's/^project([^ ]* VERSION \([0-9.]*\).*/\1/p' "$(dirname "${BASH_SOURCE[0]}")/../CMakeLists.txt")

@@ -73,19 +73,10 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/n
   cmake -S "$top" -B "$top/build-win32" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" \
     -DDICT_WERROR=ON
   cmake --build "$top/build-win32" -j"$jobs"
-  export WINEPREFIX="$top/build-win32/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-  # The prefix is made on first use. Then one server for the whole run (a
-  # server left from an earlier run of this prefix is stopped first), with
-  # Wine's own background programs started here: they would otherwise keep
-  # the first test's output open, and ctest waits for it.
-  wineserver -k >/dev/null 2>&1 || true
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1
-    wineserver -w
-  fi
-  wineserver -p </dev/null >/dev/null 2>&1
+  # shellcheck source=tests/wine_support.sh
+  source "$top/tests/wine_support.sh"
   trap 'wineserver -k || true' EXIT
-  wine wineboot </dev/null >/dev/null 2>&1
+  start_wine "$top/build-win32/wineprefix"
   ctest --test-dir "$top/build-win32" --output-on-failure -j"$jobs"
   # What a Windows user gets: the ZIP file, unpacked and run under Wine.
   bash "$top/tests/zip_check.sh" "$top/build-win32"

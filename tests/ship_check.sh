@@ -14,10 +14,6 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=$top/build-ship
 # The package is built here for this machine, so it bears dpkg's name for it.
 arch=$(dpkg --print-architecture)
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-in_ci=false
-[ "${CI:-}" = true ] && in_ci=true
 
 tag=ship
 # shellcheck source=tests/check_support.sh

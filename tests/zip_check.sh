@@ -15,10 +15,6 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$top/build-win32}")
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-in_ci=false
-[ "${CI:-}" = true ] && in_ci=true
 tag=zip
 # shellcheck source=tests/check_support.sh
 source "$top/tests/check_support.sh"
@@ -33,15 +29,10 @@ cmake --build "$build" -j2 >/dev/null || { echo "zip: build failed"; exit 1; }
 # Run alone, the script sets Wine up as tests/run.sh does: one server for
 # the whole run, with Wine's background programs started before the checks.
 if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-  wineserver -k >/dev/null 2>&1 || true
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1
-    wineserver -w
-  fi
-  wineserver -p </dev/null >/dev/null 2>&1
+  # shellcheck source=tests/wine_support.sh
+  source "$top/tests/wine_support.sh"
   trap 'wineserver -k || true; rm -rf "$scratch"' EXIT
-  wine wineboot </dev/null >/dev/null 2>&1
+  start_wine "$build/wineprefix"
 fi
 
 # ---------------------------------------------------------------- package
