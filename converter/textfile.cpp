@@ -51,7 +51,7 @@ char PeekByte(TextReader& in) {
 }
 
 bool ReadyForInput(TextFile& file) {
-  if (file.State == StreamState::Reading) return true;
+  if (IsOpenForReading(file)) return true;
   SetIOResult(FileNotOpenForInput);
   return false;
 }
@@ -63,7 +63,6 @@ void OpenTextInput(TextFile& file, const std::string& name) {
   platform::Handle handle = OpenInputFile(name, platform::GenericRead, platform::FileShareWrite);
   if (handle == platform::InvalidHandleValue) return;
   file.In.FileHandle = handle;
-  file.State = StreamState::Reading;
 }
 
 void CreateTextOutput(TextFile& file, const std::string& name) {
@@ -75,7 +74,6 @@ void CreateTextOutput(TextFile& file, const std::string& name) {
   file.Out.FileHandle = handle;
   file.Out.IsCharDevice = type == platform::FileTypeChar;
   file.Out.IsOpen = true;
-  file.State = StreamState::Writing;
 }
 
 bool AtEndOfTextFetching(TextFile& file) {
@@ -129,17 +127,18 @@ LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room) {
 }
 
 void CloseText(TextFile& file) {
-  if (file.State == StreamState::Closed) {
+  platform::Handle handle = file.In.FileHandle;
+  if (file.Out.IsOpen) {
+    if (!DrainTextBuffer(file.Out)) return;
+    handle = file.Out.FileHandle;
+  } else if (!IsOpenForReading(file)) {
     SetIOResult(FileNotOpen);
     return;
   }
-  const bool writing = file.State == StreamState::Writing;
-  if (writing && !DrainTextBuffer(file.Out)) return;
-  file.State = StreamState::Closed;
+  // Closed before the call, whatever the call says.
   file.Out.IsOpen = false;
-  if (!platform::CloseHandle(writing ? file.Out.FileHandle : file.In.FileHandle)) {
-    RecordSystemError();
-  }
+  file.In.FileHandle = platform::InvalidHandleValue;
+  if (!platform::CloseHandle(handle)) RecordSystemError();
 }
 
 std::string ExtensionOf(const std::string& name) {

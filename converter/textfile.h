@@ -8,10 +8,9 @@
 
 #include "runtime/console.h"
 
-enum class StreamState { Closed, Reading, Writing };
-
 /// The reading side of a text file: the handle and the block last fetched.
 struct TextReader {
+  /// `InvalidHandleValue` while the file is not open for reading.
   platform::Handle FileHandle = platform::InvalidHandleValue;
   std::uint8_t Buffer[TextBufferSize] = {};
   /// Index of the next byte to consume.
@@ -24,12 +23,17 @@ struct TextReader {
 };
 
 /// A text stream on a named file: read through its reader, or written
-/// through the buffered writer that the console stream uses too.
+/// through the buffered writer that the console stream uses too. Open for
+/// reading while the reader holds a handle, for writing while the writer is
+/// open; closed otherwise.
 struct TextFile {
-  StreamState State = StreamState::Closed;
   TextReader In;
   TextWriter Out;
 };
+
+inline bool IsOpenForReading(const TextFile& file) {
+  return file.In.FileHandle != platform::InvalidHandleValue;
+}
 
 // Writing to a text file is writing through its writer; on a file not open
 // for writing the writer is closed and records the failure.
@@ -60,7 +64,7 @@ bool AtEndOfTextFetching(TextFile& file);
 /// the next byte is nearly always in the buffer already: that case is
 /// answered here, without a call.
 inline bool AtEndOfText(TextFile& file) {
-  if (file.State == StreamState::Reading && file.In.Position < file.In.End) {
+  if (IsOpenForReading(file) && file.In.Position < file.In.End) {
     return file.In.Buffer[file.In.Position] == static_cast<std::uint8_t>(EndMark);
   }
   return AtEndOfTextFetching(file);

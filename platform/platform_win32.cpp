@@ -279,29 +279,32 @@ ExceptionRecord RecordOf(const EXCEPTION_RECORD& system) {
   return record;
 }
 
-/// Reports a fault through the runtime's filter and ends the process. A
-/// fault met while a report is being made ends the process at once, with
-/// the status of a failed run and no second report.
-LONG ReportFault(const EXCEPTION_POINTERS* pointers) {
+/// Marks a fault report as begun. A fault met while a report is being made
+/// ends the process at once, with the status of a failed run and no second
+/// report.
+void BeginFaultReport() {
   if (InterlockedExchange(&InFaultHandler, 1) != 0) {
     ::TerminateProcess(::GetCurrentProcess(), 1);
   }
-  ExceptionRecord record = RecordOf(*pointers->ExceptionRecord);
+}
+
+/// Reports a fault through the runtime's filter and ends the process.
+[[noreturn]] void ReportFault(const ExceptionRecord& record) {
   if (Filter != nullptr) Filter(record);
   ::TerminateProcess(::GetCurrentProcess(), 1);
-  return EXCEPTION_EXECUTE_HANDLER;
+  DICT_UNREACHABLE();
 }
 
 /// Every fault that no one handles reaches this filter, on the faulting
 /// thread's own stack.
-LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) { return ReportFault(pointers); }
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
+  BeginFaultReport();
+  ReportFault(RecordOf(*pointers->ExceptionRecord));
+}
 
 /// Reports the stack overflow kept in `OverflowRecord`; the thread comes
 /// here from the handler below, on the stack it had at start-up.
-void ReportOverflow() {
-  if (Filter != nullptr) Filter(OverflowRecord);
-  ::TerminateProcess(::GetCurrentProcess(), 1);
-}
+void ReportOverflow() { ReportFault(OverflowRecord); }
 
 /// Sees every exception before any frame does, the compiler's own C++
 /// throws included, and reacts to a stack overflow only. What is left of
@@ -314,9 +317,7 @@ LONG WINAPI StackOverflowHandler(EXCEPTION_POINTERS* pointers) {
   if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  if (InterlockedExchange(&InFaultHandler, 1) != 0) {
-    ::TerminateProcess(::GetCurrentProcess(), 1);
-  }
+  BeginFaultReport();
   OverflowRecord = RecordOf(*pointers->ExceptionRecord);
   // A call leaves the stack pointer 16-byte aligned with 32 bytes of home
   // space for the callee above it, then pushes the return address.

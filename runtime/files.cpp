@@ -101,11 +101,9 @@ platform::Handle CreateOutputFile(const std::string& name, std::uint32_t access,
 bool OutputNameIsTaken(const std::string& output, const std::string& input) {
   std::uint32_t saved = platform::GetLastError();
   platform::FileIdentity target{};
-  platform::FileIdentity named{};
   bool taken = platform::QueryFileIdentity(output.c_str(), &target) &&
                (MustNotOverwrite(target) ||
-                (!target.IsCharDevice && platform::QueryFileIdentity(input.c_str(), &named) &&
-                 platform::IsSameFile(named, target)));
+                (!target.IsCharDevice && NameDesignates(input, target)));
   platform::SetLastError(saved);
   return taken;
 }

@@ -1,6 +1,7 @@
 #include "runtime/program.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <new>
 
@@ -47,19 +48,13 @@ std::uintptr_t CodeOffset(std::uintptr_t address) {
   HaltWithReport(report, length, ExitFatal, false);
 }
 
-std::size_t TextLength(const char* text) {
-  std::size_t length = 0;
-  while (text[length] != 0) ++length;
-  return length;
-}
-
 /// Turns a processor fault into the report of its exception class. Runs on
 /// the fault handler's own stack.
 void FaultFilter(const platform::ExceptionRecord& record) {
   char message[160];
   const char* className = DescribeFault(record.Code, record.Address, record.IsWrite,
                                         record.DataAddress, message, sizeof message);
-  HaltWithExceptionReport(className, message, TextLength(message), CodeOffset(record.Address));
+  HaltWithExceptionReport(className, message, std::strlen(message), CodeOffset(record.Address));
 }
 
 /// The end of a failed start-up: the runtime error report, made without the
@@ -126,7 +121,7 @@ void RunProgram(int argc, char** argv, MainProcedure mainBlock) {
     const Exception& error = OutOfMemoryError;
     HaltWithExceptionReport(error.ClassName(), error.Message.data(), error.Message.size(), 0);
   } catch (const std::exception& error) {
-    HaltWithExceptionReport(Exception::Name, error.what(), TextLength(error.what()), 0);
+    HaltWithExceptionReport(Exception::Name, error.what(), std::strlen(error.what()), 0);
   } catch (...) {
     HaltWithExceptionReport(Exception::Name, "", 0, 0);
   }
