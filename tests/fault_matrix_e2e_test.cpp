@@ -352,9 +352,6 @@ const MatrixCase MatrixCases[] = {
     {"TessmarkOutputCannotLeaveStandardInput", Tool::TessmarkInShell, NoSetup,
      {"ulimit -n 4; exec <&- \"$0\" in.euc out.sjs"}, StdoutTarget::File, Refuses("out.sjs"), 0,
      2, {}, "out.sjs"},
-    {"TessmarkDerivedOutputCannotLeaveStandardInput", Tool::TessmarkInShell, NoSetup,
-     {"ulimit -n 4; exec <&- \"$0\" in.euc"}, StdoutTarget::File, Refuses("in.SJS"), 0, 2, {},
-     "in.SJS"},
     // The same with standard error closed: the output takes 2.
     {"TessmarkOutputCannotLeaveStandardError", Tool::TessmarkInShell, NoSetup,
      {"ulimit -n 4; exec 2>&- \"$0\" in.euc out.sjs"}, StdoutTarget::File, Refuses("out.sjs"), 0,

@@ -42,24 +42,25 @@ constexpr const char* NoDivideTrap = nullptr;
 struct FaultCase {
   const char* Fault;
   const char* ClassName;
-  const char* MessagePattern;  // the message, with the full stop the report adds
-  bool AccessViolation;        // the message names the faulting code address
-  const char* Unavailable;     // why the machine cannot produce the fault, or null
+  // The message, with the full stop the report adds; an access violation's
+  // captures the absolute code address it names.
+  const char* MessagePattern;
+  const char* Unavailable;  // why the machine cannot produce the fault, or null
 };
 
 const FaultCase FaultCases[] = {
     {"read", "EAccessViolation",
      "Access violation at address ([0-9A-F]{8,16})\\. Read of address " DICT_READ_DATA "\\.",
-     true, nullptr},
+     nullptr},
     {"write", "EAccessViolation",
      "Access violation at address ([0-9A-F]{8,16})\\. " DICT_WRITE_KIND " of address "
      DICT_WRITE_DATA "\\.",
-     true, nullptr},
-    {"divide", "EDivByZero", "Division by zero\\.", false, NoDivideTrap},
+     nullptr},
+    {"divide", "EDivByZero", "Division by zero\\.", NoDivideTrap},
     // Caught on the handler's own stack, though the program's is used up.
-    {"stack", "EStackOverflow", "Stack overflow\\.", false, nullptr},
+    {"stack", "EStackOverflow", "Stack overflow\\.", nullptr},
     // The allocation fails; the report needs no memory of its own.
-    {"memory", "EOutOfMemory", "Out of memory\\.", false, nullptr},
+    {"memory", "EOutOfMemory", "Out of memory\\.", nullptr},
 };
 
 void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.Fault; }
@@ -78,7 +79,7 @@ TEST_P(FaultReport, FollowsBufferedTextAndEndsWithStatusOne) {
   std::smatch match;
   ASSERT_TRUE(std::regex_match(run.Stdout, match, std::regex(pattern)))
       << "stdout: " << run.Stdout << "\nexpected: " << pattern;
-  if (!c.AccessViolation) return;
+  if (match.size() < 3) return;  // no code address in the message
   // The report's code address is an offset from where the program is
   // loaded, the message's the absolute address of the same instruction: the
   // two differ by the load address, a page boundary above 0, and the offset

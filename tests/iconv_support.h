@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "tests/tool_runner.h"
+
 /// iconv(3) from EUC-JP to SHIFT_JIS.
 class Iconv {
  public:
@@ -38,20 +40,12 @@ class Iconv {
   iconv_t handle_;
 };
 
-/// True when the tests run under an emulator, where the C library looks for
-/// the target's character-set modules, which a cross toolchain does not
-/// install. Anywhere else the modules come with the C library.
-#ifdef DICT_TEST_EMULATOR
-inline constexpr bool IconvMayLackModules = true;
-#else
-inline constexpr bool IconvMayLackModules = false;
-#endif
-
 // Skips the test when `iconv` cannot convert for want of the modules under
-// an emulator; fails it anywhere else.
+// an emulator, where the C library looks for the target's character-set
+// modules, which a cross toolchain does not install; fails it anywhere else.
 #define SKIP_UNLESS_ICONV_USABLE(iconv)                                                  \
   do {                                                                                   \
-    if (IconvMayLackModules && !(iconv).Usable())                                        \
+    if (UnderEmulator() && !(iconv).Usable())                                        \
       GTEST_SKIP() << "iconv cannot convert EUC-JP to SHIFT_JIS under the emulator (the " \
                       "target's character-set modules are not installed here)";         \
     ASSERT_TRUE((iconv).Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";    \

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -362,34 +361,6 @@ TEST(Win32Threads, StartUpStartsNoThread) {
                                std::regex("before the fault ([0-9]+) ([0-9]+)\r\n")))
       << run.Stdout;
   EXPECT_EQ(counts[2], counts[1]) << "threads after start-up, and before";
-}
-
-// The faulting thread reports its own stack overflow, every time and with
-// nothing else on standard error; four runs at a time, as a busy machine
-// would have them.
-TEST(Win32Threads, StackOverflowIsReportedEveryTime) {
-  const std::regex report(
-      "before the fault Exception EStackOverflow in module fault_raiser\\.exe at "
-      "[0-9A-F]{8}\\.\nStack overflow\\.\r\n");
-  ScratchDirectory dir;
-  int wrong = 0;
-  for (int group = 0; group < 6; ++group) {
-    std::vector<std::unique_ptr<ToolProcess>> runs;
-    for (int i = 0; i < 8; ++i) {
-      runs.push_back(std::make_unique<ToolProcess>(FAULT_RAISER_PATH,
-                                                   std::vector<std::string>{"stack"}, dir.Path()));
-    }
-    for (auto& process : runs) {
-      ToolRun run = process->Finish(60);
-      bool right =
-          run.ExitStatus == 1 && std::regex_match(run.Stdout, report) && run.Stderr.empty();
-      if (!right && wrong++ == 0) {
-        ADD_FAILURE() << "status " << run.ExitStatus << "\nstdout: " << run.Stdout
-                      << "\nstderr: " << run.Stderr;
-      }
-    }
-  }
-  EXPECT_EQ(wrong, 0) << "runs out of 48 that went wrong";
 }
 
 }  // namespace
