@@ -48,12 +48,16 @@ void MainBlock() {
     OutputName = ArgumentAt(2);
   }
 
-  // The output must not be the input, nor where the console text goes.
-  // Creating the output checks that on the file itself; a name that already
-  // designates one of them is refused here, before the input is opened,
-  // since opening a FIFO for reading waits for a writer that would never
-  // come if it were also the output.
-  if (OutputNameIsTaken(OutputName, InputName)) StopOnName(OutputName);
+  // A name that no file can have is refused before either file is touched,
+  // the input's first. The output must not be the input, nor where the
+  // console text goes. Creating the output checks that on the file itself;
+  // a name that already designates one of them is refused here, before the
+  // input is opened, since opening a FIFO for reading waits for a writer
+  // that would never come if it were also the output.
+  if (!IsFileName(InputName)) StopOnName(InputName);
+  if (!IsFileName(OutputName) || OutputNameIsTaken(OutputName, InputName)) {
+    StopOnName(OutputName);
+  }
   OpenTextInput(InputFile, InputName);
   if (TakeIOResult() != 0) StopOnName(InputName);
   CreateTextOutput(OutputFile, OutputName);

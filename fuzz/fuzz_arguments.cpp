@@ -8,9 +8,9 @@
 //     plain tokenizer written below, and checked for invariants.
 //  2. Cut at its 0 bytes into an argument vector, which is turned into one
 //     command line the way the POSIX layer does (every argument wrapped in
-//     quote bytes, its own quote bytes dropped, joined by spaces, program
-//     name first). Splitting that line must give back the arguments with
-//     their quote bytes removed, leaving out those that became empty.
+//     quote bytes, its own quote bytes turned into '?', joined by spaces,
+//     program name first). Splitting that line must give back the arguments
+//     so changed, leaving out the empty ones.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -63,9 +63,9 @@ std::unique_ptr<char[]> TerminatedCopy(const std::string& text) {
 }
 
 std::string WithoutQuotes(const std::string& text) {
-  std::string result;
-  for (char byte : text) {
-    if (byte != '"') result += byte;
+  std::string result = text;
+  for (char& byte : result) {
+    if (byte == '"') byte = '?';
   }
   return result;
 }
@@ -142,10 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  // The POSIX layer puts the program's path in place of a program name that
-  // is empty once its quote bytes are dropped (`""` would be skipped, and the
-  // first argument taken for the name); the model does the same.
-  if (WithoutQuotes(vector[0]).empty()) vector[0] = "program";
+  // The POSIX layer puts the program's path in place of an empty program
+  // name (`""` would be skipped, and the first argument taken for the name);
+  // the model does the same.
+  if (vector[0].empty()) vector[0] = "program";
 
   std::string built;
   std::vector<std::string> expected;

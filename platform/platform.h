@@ -36,8 +36,10 @@ enum FileType : std::uint32_t {
 inline constexpr std::uint32_t GenericRead = 0x80000000u;
 inline constexpr std::uint32_t GenericWrite = 0x40000000u;
 
-/// Share modes for `CreateFileA`. Accepted and ignored where the system has
-/// no share modes.
+/// Share modes for `CreateFileA`. Where the system has no share modes, a
+/// regular file opened without `FileShareWrite` is locked against other
+/// runs' opens of the same kind, so that none of them empties it; nothing
+/// else of the modes is kept there.
 inline constexpr std::uint32_t FileShareRead = 1;
 inline constexpr std::uint32_t FileShareWrite = 2;
 
@@ -68,6 +70,7 @@ inline constexpr std::uint32_t ErrorBrokenPipe = 109;
 inline constexpr std::uint32_t ErrorDiskFull = 112;
 inline constexpr std::uint32_t ErrorAlreadyExists = 183;
 inline constexpr std::uint32_t ErrorFilenameExcedRange = 206;
+inline constexpr std::uint32_t ErrorInvalidName = 123;
 inline constexpr std::uint32_t ErrorFileTooLarge = 223;
 inline constexpr std::uint32_t ErrorIoDevice = 1117;
 inline constexpr std::uint32_t ErrorCantResolveFilename = 1921;
@@ -122,6 +125,12 @@ inline bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
 /// restore them.
 struct CallTable {
   const char* (*GetCommandLineA)();
+  /// The `index`-th argument after the program name exactly as the system
+  /// passed it, where the system passes arguments one by one and the command
+  /// line built from them cannot carry this one whole (it holds a quote
+  /// byte); nullptr for every other argument, and always where the command
+  /// line is the system's own string.
+  const char* (*GetArgumentAsGiven)(std::int32_t index);
   /// Copies the program's full path; returns its length, or `size` when the
   /// buffer was too small (then the copy is cut and not terminated).
   std::uint32_t (*GetModuleFileNameA)(char* buffer, std::uint32_t size);
@@ -167,6 +176,9 @@ bool IsPathSeparator(char byte);
 void Startup(int argc, char** argv);
 
 inline const char* GetCommandLineA() { return Calls.GetCommandLineA(); }
+inline const char* GetArgumentAsGiven(std::int32_t index) {
+  return Calls.GetArgumentAsGiven(index);
+}
 inline std::uint32_t GetModuleFileNameA(char* buffer, std::uint32_t size) {
   return Calls.GetModuleFileNameA(buffer, size);
 }

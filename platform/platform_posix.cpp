@@ -6,11 +6,13 @@
 // Every system call that can fail goes through `SystemCalls`.
 #include "platform/platform_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,11 +27,12 @@ namespace {
 
 int CallOpen(const char* path, int flags, mode_t mode) { return open(path, flags, mode); }
 int CallFcntl(int fd, int command, int argument) { return fcntl(fd, command, argument); }
+int CallFcntlLock(int fd, int command, struct flock* lock) { return fcntl(fd, command, lock); }
 
 }  // namespace
 
 SystemCallTable SystemCalls = {
-    CallOpen, read,      write,  fstat, stat,     close,  CallFcntl,
+    CallOpen, read,      write,  fstat, stat, close,    CallFcntl, CallFcntlLock,
     lseek,    ftruncate, unlink, poll,  readlink, isatty,
 };
 
@@ -68,6 +71,9 @@ using posix::SystemCalls;
 
 std::uint32_t LastError = 0;
 std::string CommandLine;
+/// The arguments that the command line cannot carry, by their position in
+/// it (1 for the first after the program name).
+std::map<std::int32_t, std::string> ArgumentsAsGiven;
 std::string ProgramPath;
 ExceptionFilter Filter = nullptr;
 std::uintptr_t StackTop = 0;
@@ -123,6 +129,11 @@ int MoveAboveStandardHandles(int fd) {
 }
 
 const char* PosixGetCommandLine() { return CommandLine.c_str(); }
+
+const char* PosixGetArgumentAsGiven(std::int32_t index) {
+  auto found = ArgumentsAsGiven.find(index);
+  return found == ArgumentsAsGiven.end() ? nullptr : found->second.c_str();
+}
 
 std::uint32_t PosixGetModuleFileName(char* buffer, std::uint32_t size) {
   if (size == 0) return 0;
@@ -190,7 +201,34 @@ int OpenOrCreate(const char* name, int flags, bool* created) {
   return OpenFile(name, flags | O_CREAT);
 }
 
-Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t /*share*/,
+/// Stands in for a share mode that lets no one else write the file (the
+/// dictionary while it loads, an output or index while it is written): an
+/// advisory lock of the open file description, a write lock when the holder
+/// writes and a read lock when it only reads. Another run's open of the same
+/// kind then conflicts with it before anything is emptied, while readers
+/// that take no lock (a text input, which lets others write) still get in.
+/// Such a lock stays with the file until its last descriptor closes, however
+/// many other descriptors of the file come and go. Returns the error of a
+/// conflict, or 0; a file system that keeps no such locks leaves the file
+/// unlocked rather than refusing the run.
+std::uint32_t LockAgainstWriters(int fd, bool writes) {
+#ifdef F_OFD_SETLK
+  struct flock lock {};
+  lock.l_type = writes ? F_WRLCK : F_RDLCK;
+  lock.l_whence = SEEK_SET;  // from the start, to the end however far it grows
+  int result;
+  do {
+    result = SystemCalls.FcntlLock(fd, F_OFD_SETLK, &lock);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0 && (errno == EAGAIN || errno == EACCES)) return ErrorSharingViolation;
+#else
+  (void)fd;
+  (void)writes;
+#endif
+  return 0;
+}
+
+Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t share,
                        std::uint32_t disposition) {
   int flags = O_CLOEXEC | O_NOCTTY;
   bool reads = (access & GenericRead) != 0;
@@ -213,6 +251,13 @@ Handle PosixCreateFile(const char* name, std::uint32_t access, std::uint32_t /*s
   // and writing would be its own only reader and block forever once full.
   if (S_ISDIR(info.st_mode) || (S_ISFIFO(info.st_mode) && reads && writes)) {
     return Abandon(fd, madeHere, ErrorAccessDenied);
+  }
+  // Only a regular file holds data that another run could destroy. A file
+  // that this open created and another run locked first is that run's now,
+  // and is not removed.
+  if (S_ISREG(info.st_mode) && (share & FileShareWrite) == 0) {
+    std::uint32_t conflict = LockAgainstWriters(fd, writes);
+    if (conflict != 0) return Abandon(fd, nullptr, conflict);
   }
   if (writes) {
     int status = SystemCalls.Fcntl(fd, F_GETFL, 0);
@@ -385,7 +430,21 @@ std::uint32_t FaultCode(int signal, int code, std::uintptr_t address) {
   }
 }
 
+/// True for a signal that another process sent (kill, sigqueue): no fault
+/// happened, and its addresses mean nothing. A signal the program raised
+/// itself (the division helper of some processors does) still is one.
+bool SentByAnotherProcess(const siginfo_t* info) {
+  return info->si_code <= 0 && info->si_pid != getpid();
+}
+
 void FaultHandler(int signal, siginfo_t* info, void* context) {
+  if (SentByAnotherProcess(info)) {
+    // The handler is gone already (SA_RESETHAND): raised again, the signal
+    // waits until the handler returns and then takes its default action,
+    // as if no handler had ever been set.
+    raise(signal);
+    return;
+  }
   InFaultHandler = true;
   ExceptionRecord record {};
   record.DataAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
@@ -438,18 +497,10 @@ std::string ExecutablePath() {
   }
 }
 
-std::string WithoutQuotes(const char* text) {
-  std::string bare;
-  for (const char* p = text; *p != 0; ++p) {
-    if (*p != '"') bare += *p;
-  }
-  return bare;
-}
-
 }  // namespace
 
 CallTable Calls = {
-    PosixGetCommandLine, PosixGetModuleFileName, PosixGetStdHandle,     PosixGetFileType,
+    PosixGetCommandLine, PosixGetArgumentAsGiven, PosixGetModuleFileName, PosixGetStdHandle,     PosixGetFileType,
     PosixCreateFile,     PosixReadFile,          PosixWriteFile,        PosixGetFileSize,
     PosixSetEndOfFile,   PosixCloseHandle,       PosixDeleteFile,       PosixIdentityByHandle,
     PosixIdentityByName, PosixMessageBeep,       PosixMessageBox,       PosixSetFilter,
@@ -471,18 +522,26 @@ void Startup(int argc, char** argv) {
   signal(SIGXFSZ, SIG_IGN);
   ProgramPath = ExecutablePath();
   if (ProgramPath.empty() && argc > 0) ProgramPath = argv[0];
-  // The one command-line string: every argument wrapped in quote bytes, its
-  // own quote bytes dropped, so that the splitter gives back each argument
-  // whole and an empty argument is no argument.
+  // The one command-line string: every argument wrapped in quote bytes, so
+  // that the splitter gives back each argument whole and an empty argument
+  // is no argument. An argument holding a quote byte cannot pass through it
+  // whole: it is kept as given, and the command line holds a stand-in at its
+  // place, its quote bytes turned into '?', so that the arguments keep their
+  // count and positions. The program name is only skipped.
   CommandLine.clear();
+  ArgumentsAsGiven.clear();
+  std::int32_t position = 0;
   for (int i = 0; i < argc; ++i) {
-    std::string argument = WithoutQuotes(argv[i]);
-    // An empty program name would be skipped like an empty argument, and
-    // the first argument taken for the name; the program's path stands in.
-    if (i == 0 && argument.empty()) {
-      argument = WithoutQuotes(ProgramPath.c_str());
-      if (argument.empty()) argument = "program";
+    std::string argument = argv[i];
+    if (i == 0) {
+      // An empty program name would be skipped like an empty argument, and
+      // the first argument taken for the name; the program's path stands in.
+      if (argument.empty()) argument = ProgramPath.empty() ? "program" : ProgramPath;
+    } else if (!argument.empty()) {
+      ++position;
+      if (argument.find('"') != std::string::npos) ArgumentsAsGiven[position] = argument;
     }
+    std::replace(argument.begin(), argument.end(), '"', '?');
     if (i > 0) CommandLine += ' ';
     CommandLine += '"';
     CommandLine += argument;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -21,6 +22,8 @@ struct SystemCallTable {
   int (*Stat)(const char* path, struct stat* info);
   int (*Close)(int fd);
   int (*Fcntl)(int fd, int command, int argument);
+  /// fcntl with a lock record: F_OFD_SETLK.
+  int (*FcntlLock)(int fd, int command, struct flock* lock);
   off_t (*Lseek)(int fd, off_t offset, int whence);
   int (*Ftruncate)(int fd, off_t length);
   int (*Unlink)(const char* path);

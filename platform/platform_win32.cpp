@@ -59,6 +59,9 @@ bool Fail() {
 
 const char* Win32GetCommandLine() { return ::GetCommandLineA(); }
 
+// The command line is the system's own string: every argument is in it.
+const char* Win32GetArgumentAsGiven(std::int32_t /*index*/) { return nullptr; }
+
 std::uint32_t Win32GetModuleFileName(char* buffer, std::uint32_t size) {
   // The system gives `size` back when the path did not fit.
   DWORD length = ::GetModuleFileNameA(nullptr, buffer, size);
@@ -98,15 +101,28 @@ Handle Win32CreateFile(const char* name, std::uint32_t access, std::uint32_t sha
     return InvalidHandleValue;
   }
   // After OPEN_ALWAYS the system's last error tells whether the file existed.
-  LastError = ::GetLastError();
+  const DWORD opened = ::GetLastError();
+  // A create that replaces a file asks for plain attributes, which the
+  // system refuses for an existing hidden or system file; opening it
+  // without emptying it must refuse it too.
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (disposition == OpenAlways && opened == ERROR_ALREADY_EXISTS &&
+      ::GetFileInformationByHandle(handle, &information) &&
+      (information.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
+    ::CloseHandle(handle);
+    LastError = ERROR_ACCESS_DENIED;
+    return InvalidHandleValue;
+  }
+  LastError = opened;
   return AsHandle(handle);
 }
 
 // One request moves all its bytes, however many: calls of at most 1 GiB
 // follow each other until the count is reached (a read stops early only at
 // the end of the input) or a call fails. A pipe whose writer has closed its
-// end fails a read with ERROR_BROKEN_PIPE: that is the end of the input,
-// and the bytes gathered before it belong to the request. The bytes of a
+// end fails a read with ERROR_BROKEN_PIPE, and one whose server has
+// disconnected it with ERROR_PIPE_NOT_CONNECTED: either is the end of the
+// input, and the bytes gathered before it belong to the request. The bytes of a
 // write are only read: the loop is shared, hence the one pointer type.
 bool TransferAll(HANDLE handle, char* bytes, std::uint64_t count, std::uint64_t* done,
                  bool reading) {
@@ -121,7 +137,8 @@ bool TransferAll(HANDLE handle, char* bytes, std::uint64_t count, std::uint64_t*
                       : ::WriteFile(handle, bytes + total, static_cast<DWORD>(chunk), &moved,
                                     nullptr);
     if (!called) {
-      if (reading && ::GetLastError() == ERROR_BROKEN_PIPE) break;
+      const DWORD error = ::GetLastError();
+      if (reading && (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)) break;
       *done = total;
       return Fail();
     }
@@ -355,7 +372,7 @@ void Win32ExitProcess(std::uint32_t status) {
 }  // namespace
 
 CallTable Calls = {
-    Win32GetCommandLine,  Win32GetModuleFileName, Win32GetStdHandle,    Win32GetFileType,
+    Win32GetCommandLine,  Win32GetArgumentAsGiven, Win32GetModuleFileName, Win32GetStdHandle,    Win32GetFileType,
     Win32CreateFile,      Win32ReadFile,          Win32WriteFile,       Win32GetFileSize,
     Win32SetEndOfFile,    Win32CloseHandle,       Win32DeleteFile,      Win32IdentityByHandle,
     Win32IdentityByName,  Win32MessageBeep,       Win32MessageBox,      Win32SetFilter,

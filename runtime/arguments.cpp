@@ -58,7 +58,10 @@ std::string ArgumentOf(const char* commandLine, std::int32_t index) {
 std::int32_t ArgumentCount() { return CountArguments(platform::GetCommandLineA()); }
 
 std::string ArgumentAt(std::int32_t index) {
-  if (index != 0) return ArgumentOf(platform::GetCommandLineA(), index);
+  if (index != 0) {
+    if (const char* given = platform::GetArgumentAsGiven(index)) return given;
+    return ArgumentOf(platform::GetCommandLineA(), index);
+  }
   // The whole path, however long: the buffer grows until the path fits.
   std::string path(256, '\0');
   for (;;) {

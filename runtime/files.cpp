@@ -40,10 +40,21 @@ bool NameDesignates(const std::string& name, const platform::FileIdentity& file)
   return platform::QueryFileIdentity(name.c_str(), &named) && platform::IsSameFile(named, file);
 }
 
+/// Refuses a name that is no file name without asking the system, which
+/// would open or create another file (or, on Windows, refuse it itself).
+bool RefuseUnlessFileName(const std::string& name) {
+  if (IsFileName(name)) return false;
+  SetIOResult(platform::ErrorInvalidName);
+  return true;
+}
+
 }  // namespace
+
+bool IsFileName(const std::string& name) { return name.find('"') == std::string::npos; }
 
 platform::Handle OpenInputFile(const std::string& name, std::uint32_t access,
                                std::uint32_t share) {
+  if (RefuseUnlessFileName(name)) return platform::InvalidHandleValue;
   platform::Handle handle =
       platform::CreateFileA(name.c_str(), access, share, platform::OpenExisting);
   if (handle == platform::InvalidHandleValue) {
@@ -61,6 +72,7 @@ platform::Handle OpenInputFile(const std::string& name, std::uint32_t access,
 
 platform::Handle CreateOutputFile(const std::string& name, std::uint32_t access,
                                   std::uint32_t share, std::uint32_t& type) {
+  if (RefuseUnlessFileName(name)) return platform::InvalidHandleValue;
   platform::SetLastError(0);
   platform::Handle handle =
       platform::CreateFileA(name.c_str(), access, share, platform::OpenAlways);

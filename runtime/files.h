@@ -20,18 +20,26 @@
 
 #include "platform/platform.h"
 
+/// False for a name that no file can have: one holding a quote byte. No
+/// command line carries a quote byte into an argument, and Windows allows
+/// none in a name; where the system hands over arguments one by one, such an
+/// argument reaches the program as given, and is refused as a name here
+/// rather than taken for the name without its quote bytes.
+bool IsFileName(const std::string& name);
+
 /// Opens the existing named file with `access` and `share` and remembers
 /// which file it is, so that no output created later in the run can be it.
-/// On failure: `InvalidHandleValue`, and the system's error number in the
-/// I/O result code.
+/// On failure: `InvalidHandleValue`, and the system's error number (123 for
+/// a name that is no file name) in the I/O result code.
 platform::Handle OpenInputFile(const std::string& name, std::uint32_t access,
                                std::uint32_t share);
 
 /// Creates the named file, or opens an existing one, with `access` and
 /// `share`; a disk file is then emptied. `type` receives the device type.
 /// On failure: `InvalidHandleValue`, and in the I/O result code the system's
-/// error number, 105 for a device of unknown type, or 32 (a sharing
-/// violation) for a file that must not be overwritten.
+/// error number, 105 for a device of unknown type, 123 for a name that is no
+/// file name, or 32 (a sharing violation) for a file that must not be
+/// overwritten.
 platform::Handle CreateOutputFile(const std::string& name, std::uint32_t access,
                                   std::uint32_t share, std::uint32_t& type);
 

@@ -1,7 +1,8 @@
 // Fault matrix: both programs run against hostile surroundings — an unusable
 // standard output, FIFOs, directories, missing or non-directory path
-// components, symbolic link loops, names that lead back to the input, and
-// creates that fail after their open succeeded.
+// components, symbolic link loops, names that lead back to the input, names
+// that hold a quote byte, creates that fail after their open succeeded,
+// another run holding the same files, and fault signals sent from outside.
 // Every case checks the exact console bytes, the report on standard error
 // where standard output cannot take it, the exit status, and the whole
 // scratch directory afterwards: every file that was there is unchanged byte
@@ -15,14 +16,19 @@
 // absent: the tests run as root, which no mode bars.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -187,6 +193,8 @@ void MakeLinksToInput(const std::string& d) {
   ASSERT_EQ(link((d + "/in.euc").c_str(), (d + "/hard.sjs").c_str()), 0);
   MakeLink("in.euc", d + "/soft.sjs");
 }
+// "ab": what a name with a quote byte would become without it.
+void MakeQuoteless(const std::string& d) { WriteFileBytes(d + "/ab", Dictionary); }
 // a -> b -> a: no name resolves.
 void MakeLinkLoop(const std::string& d) {
   MakeLink("b", d + "/a");
@@ -338,6 +346,30 @@ const MatrixCase MatrixCases[] = {
      },
      {"d"}, StdoutTarget::File, CorvaneRefusesIndex("d"), 0, 2, {}, ""},
 
+    // --- Names with a quote byte, which no command line carries: no names
+    // at all. Each is refused as given, before any file is opened, and "ab",
+    // the name without its quote, is left alone.
+
+    {"TessmarkInputHoldsAQuote", Tool::Tessmark, MakeQuoteless, {"a\"b"}, StdoutTarget::File,
+     Refuses("a\"b"), 0, 2, {}, "ab.SJS"},
+    {"TessmarkOutputHoldsAQuote", Tool::Tessmark, MakeQuoteless, {"in.euc", "a\"b"},
+     StdoutTarget::File, Refuses("a\"b"), 0, 2, {}, ""},
+    // The input is never opened: a FIFO without a writer is not waited for.
+    {"TessmarkOutputHoldsAQuoteAfterAFifo", Tool::Tessmark,
+     [](const std::string& d) {
+       MakeQuoteless(d);
+       MakeFifoF(d);
+     },
+     {"f", "a\"b"}, StdoutTarget::File, Refuses("a\"b"), 0, 2, {}, ""},
+    // Both: the input's name is refused first.
+    {"TessmarkInputAndOutputHoldQuotes", Tool::Tessmark, MakeQuoteless, {"a\"b", "\""},
+     StdoutTarget::File, Refuses("a\"b"), 0, 2, {}, ""},
+    // A lone quote byte is an argument too, not an empty one.
+    {"TessmarkInputIsALoneQuote", Tool::Tessmark, NoSetup, {"\""}, StdoutTarget::File,
+     Refuses("\""), 0, 2, {}, ".SJS"},
+    {"CorvaneDictionaryHoldsAQuote", Tool::Corvane, MakeQuoteless, {"a\"b"}, StdoutTarget::File,
+     CorvaneRefuses("a\"b"), 0, 2, {}, "ab.IND"},
+
     // --- Creates that fail after their open succeeded change nothing: an
     // old output keeps its bytes, and a new name is not left behind.
 
@@ -442,6 +474,165 @@ TEST(FaultMatrixFifo, TessmarkWritesIntoAFifoThatHasAReader) {
   EXPECT_EQ(run.Stdout, TessmarkSuccess);
   EXPECT_TRUE(SameBytes(reader.ReadPending(), Converted));
   EXPECT_EQ(ReadFileBytes(dir / "in.euc"), Text);
+}
+
+// --- Two runs at once ------------------------------------------------------
+
+/// Waits until some process holds a lock on the file at `path` (created by
+/// `holder` if need be), or `holder` has ended, or the time limit is up.
+/// Gives whether the lock appeared.
+bool WaitUntilLocked(const std::string& path, ToolProcess& holder) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TimeLimit);
+  while (!holder.HasEnded() && std::chrono::steady_clock::now() < deadline) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+      // Each line names the locked file as MAJOR:MINOR:INODE in its sixth field.
+      const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+      std::ifstream locks("/proc/locks");
+      for (std::string line; std::getline(locks, line);) {
+        if (line.find(inode) != std::string::npos) return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+/// What the first run is doing when the second starts, and so which file it
+/// holds.
+enum class Holder {
+  TessmarkWritingOutput,    // out.sjs, its input a FIFO that the test feeds
+  CorvaneLoadingDictionary,  // LongName, its console a full pipe
+  CorvaneWritingIndex,       // x.IND, its console a full pipe
+};
+
+struct TwoRunsCase {
+  const char* Label;
+  Holder First;
+  Tool Second;
+  Names Arguments;     // the second run's
+  std::string Stdout;  // the second run's, exact
+  int Status;          // the second run's
+};
+
+void PrintTo(const TwoRunsCase& row, std::ostream* out) { *out << row.Label; }
+
+const TwoRunsCase TwoRunsCases[] = {
+    // A file that one run writes is not created or emptied by another.
+    {"TessmarkIntoTheOutputOfAnother", Holder::TessmarkWritingOutput, Tool::Tessmark,
+     {"in.euc", "out.sjs"}, Refuses("out.sjs"), 2},
+    {"TessmarkIntoTheIndexOfAnother", Holder::CorvaneWritingIndex, Tool::Tessmark,
+     {"in.euc", "x.IND"}, Refuses("x.IND"), 2},
+    {"CorvaneIntoTheIndexOfAnother", Holder::CorvaneWritingIndex, Tool::Corvane, {"x"},
+     CorvaneRefusesIndex("x"), 2},
+    // Nor the dictionary that corvane loads.
+    {"TessmarkIntoADictionaryBeingLoaded", Holder::CorvaneLoadingDictionary, Tool::Tessmark,
+     {"in.euc", LongName}, Refuses(LongName), 2},
+    // A file being written is no dictionary to load.
+    {"CorvaneLoadingAnOutputBeingWritten", Holder::TessmarkWritingOutput, Tool::Corvane,
+     {"out.sjs"}, CorvaneRefuses("out.sjs"), 2},
+    // Readers get in: tessmark reads what another run writes, and two runs
+    // load one dictionary.
+    {"TessmarkReadingAnOutputBeingWritten", Holder::TessmarkWritingOutput, Tool::Tessmark,
+     {"out.sjs", "copy.sjs"}, TessmarkSuccess, 0},
+    {"CorvaneLoadingADictionaryBeingLoaded", Holder::CorvaneLoadingDictionary, Tool::Corvane,
+     {LongName}, CorvaneBanner + corvane_text::Loading(LongName) + corvane_text::WritingDone, 0},
+};
+
+class FaultMatrixTwoRuns : public ::testing::TestWithParam<TwoRunsCase> {};
+
+// The first run is held at a known point with its file open: tessmark
+// waiting for more input, corvane waiting for its console to take a
+// 128-byte buffer, the loading line of a long name or progress text. The
+// second run then meets that file; once it is over the first goes on, and
+// must end as if it had run alone.
+TEST_P(FaultMatrixTwoRuns, ASecondRunNeverEmptiesWhatTheFirstHolds) {
+  const TwoRunsCase& row = GetParam();
+  ScratchDirectory dir;
+  WriteFileBytes(dir / "in.euc", Text);
+  const std::string lines = Repeat(Text, 20);  // a block and more: out.sjs gets bytes at once
+  const std::string bigDictionary = Repeat(Dictionary, 5000);
+  WriteFileBytes(dir / "x", bigDictionary);
+  WriteFileBytes(dir / LongName, Dictionary);
+  MakeFifo(dir / "f");
+  HeldFifo writer(dir / "f");
+  ASSERT_TRUE(writer.IsOpen());
+
+  std::string held;
+  std::unique_ptr<ToolProcess> first;
+  switch (row.First) {
+    case Holder::TessmarkWritingOutput:
+      held = "out.sjs";
+      ASSERT_TRUE(writer.Write(lines));
+      first = std::make_unique<ToolProcess>(TESSMARK_PATH, Names{"f", held}, dir.Path());
+      ASSERT_TRUE(WaitUntilTaken(writer, *first));
+      break;
+    case Holder::CorvaneLoadingDictionary:
+    case Holder::CorvaneWritingIndex:
+      held = row.First == Holder::CorvaneWritingIndex ? "x.IND" : LongName;
+      first = std::make_unique<ToolProcess>(
+          CORVANE_PATH, Names{held == LongName ? LongName : "x"}, dir.Path(),
+          StdoutTarget::FullPipe);
+      ASSERT_TRUE(WaitUntilLocked(dir / held, *first));
+      break;
+  }
+  const std::string heldBytes = ReadFileBytes(dir / held);
+
+  ToolRun second = ToolProcess(PathOf(row.Second), row.Arguments, dir.Path()).Finish(TimeLimit);
+  ASSERT_FALSE(second.TimedOut);
+  EXPECT_EQ(second.ExitStatus, row.Status);
+  EXPECT_TRUE(SameBytes(second.Stdout, row.Stdout, "stdout")) << second.Stdout;
+  // The first run may still be adding to its index, never to what was there.
+  const std::string heldAfter = ReadFileBytes(dir / held);
+  EXPECT_TRUE(SameBytes(heldAfter.substr(0, heldBytes.size()), heldBytes, held));
+
+  writer.Release();
+  ToolRun run = first->Finish(TimeLimit);
+  ASSERT_FALSE(run.TimedOut);
+  EXPECT_EQ(run.ExitStatus, 0);
+  if (row.First == Holder::TessmarkWritingOutput) {
+    EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "out.sjs"), Repeat(Converted, 20)));
+  } else if (row.First == Holder::CorvaneWritingIndex) {
+    EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "x.IND"), Repeat(DictionaryIndex, 5000)));
+    EXPECT_EQ(ReadFileBytes(dir / "x"), bigDictionary);
+  } else {
+    EXPECT_TRUE(SameBytes(ReadFileBytes(dir / (LongName + ".IND")), DictionaryIndex));
+    EXPECT_EQ(ReadFileBytes(dir / LongName), Dictionary);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCase, FaultMatrixTwoRuns, ::testing::ValuesIn(TwoRunsCases),
+                         [](const auto& info) { return std::string(info.param.Label); });
+
+// --- Fault signals from outside -------------------------------------------------
+
+// A fault signal that another process sends is no fault: the run ends by
+// the signal's default action, without a report, leaving the console text
+// that had gone out (the banner's first 128 bytes).
+TEST(FaultMatrixSignals, AFaultSignalFromAnotherProcessIsNoFault) {
+  // The default action dumps core; no core file is wanted.
+  rlimit core{};
+  getrlimit(RLIMIT_CORE, &core);
+  const rlimit saved = core;
+  core.rlim_cur = 0;
+  setrlimit(RLIMIT_CORE, &core);
+  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+    SCOPED_TRACE(strsignal(signal));
+    ScratchDirectory dir;
+    MakeFifo(dir / "f");
+    HeldFifo writer(dir / "f");
+    ASSERT_TRUE(writer.IsOpen());
+    ASSERT_TRUE(writer.Write(Text));
+    ToolProcess tool(TESSMARK_PATH, {"f", "out.sjs"}, dir.Path());
+    ASSERT_TRUE(WaitUntilTaken(writer, tool));
+    tool.SendSignal(signal);
+    ToolRun run = tool.Finish(TimeLimit);
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.Signal, signal);
+    EXPECT_EQ(run.Stdout, tessmark_text::Banner.substr(0, 128));
+    EXPECT_EQ(run.Stderr, "");
+  }
+  setrlimit(RLIMIT_CORE, &saved);
 }
 
 // A dictionary FIFO with bytes waiting in it still has size 0: refused as

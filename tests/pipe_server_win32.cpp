@@ -1,14 +1,16 @@
 // A test helper of the Windows build: serves the bytes of a file through a
 // named pipe, so that a test can give a program a pipe name as its input.
 //
-//   pipe_server NAME INSTANCES DATA-FILE MARKER
+//   pipe_server NAME INSTANCES DATA-FILE MARKER [disconnect]
 //
 // Creates INSTANCES instances of the pipe \\.\pipe\NAME, then the file
 // MARKER, so that the test knows when to go on. Each instance serves one
 // client: the bytes of DATA-FILE in pieces of 3 bytes, one write each with a
 // pause between them, so that the client's reads come back short; then it
 // waits until the client has read everything and closes its end, which is
-// the end of the client's input. The helper ends when every instance has
+// the end of the client's input. With `disconnect` it disconnects the
+// client before closing, as a server that goes on serving others does; the
+// client's next read then fails with ERROR_PIPE_NOT_CONNECTED. The helper ends when every instance has
 // served its client, or after a minute. When a pipe cannot be created it
 // exits with status 3 and the system's error number on standard error.
 #include <windows.h>
@@ -23,6 +25,7 @@
 namespace {
 
 std::string Data;
+bool Disconnect = false;
 
 DWORD WINAPI Serve(void* instance) {
   HANDLE pipe = instance;
@@ -34,6 +37,7 @@ DWORD WINAPI Serve(void* instance) {
       Sleep(2);
     }
     FlushFileBuffers(pipe);
+    if (Disconnect) DisconnectNamedPipe(pipe);
   }
   CloseHandle(pipe);
   return 0;
@@ -42,10 +46,11 @@ DWORD WINAPI Serve(void* instance) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fputs("usage: pipe_server NAME INSTANCES DATA-FILE MARKER\n", stderr);
+  if (argc != 5 && argc != 6) {
+    std::fputs("usage: pipe_server NAME INSTANCES DATA-FILE MARKER [disconnect]\n", stderr);
     return 2;
   }
+  Disconnect = argc == 6 && std::string(argv[5]) == "disconnect";
   const std::string name = std::string("\\\\.\\pipe\\") + argv[1];
   const int instances = std::atoi(argv[2]);
   std::ifstream file(argv[3], std::ios::binary);

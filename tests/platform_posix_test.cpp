@@ -103,9 +103,9 @@ class PosixBackend : public ::testing::Test {
   void SetUp() override {
     Fake = FakeSystem{};
     const auto& real = calls_.Saved();
-    SystemCalls = {FakeOpen,  FakeRead,  FakeWrite,  FakeFstat,     FakeStat,
-                   FakeClose, FakeFcntl, real.Lseek, real.Ftruncate, FakeUnlink,
-                   FakePoll,  real.Readlink, real.Isatty};
+    SystemCalls = {FakeOpen,  FakeRead,       FakeWrite,  FakeFstat,      FakeStat,
+                   FakeClose, FakeFcntl,      real.FcntlLock, real.Lseek, real.Ftruncate,
+                   FakeUnlink, FakePoll,      real.Readlink, real.Isatty};
     platform::SetLastError(0);
   }
 

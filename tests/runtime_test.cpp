@@ -115,7 +115,8 @@ TEST_F(RuntimeArguments, ReadTheCommandLineAndModuleNameThroughTheSeam) {
 }
 
 // The POSIX layer rebuilds the command line from the argument vector: each
-// argument whole, quotes dropped, an empty one no argument, and an empty
+// argument whole, an empty one no argument, one holding a quote byte (which
+// no command line carries) exactly as given in its place, and an empty
 // program name never swallowing the first argument.
 TEST(RuntimeArgumentVector, ArgumentsComeBackWhole) {
 #ifdef DICT_TEST_WIN32
@@ -125,7 +126,8 @@ TEST(RuntimeArgumentVector, ArgumentsComeBackWhole) {
     std::vector<std::string> argv;
     std::vector<std::string> expected;
   } cases[] = {
-      {{"tessmark", "in put.euc", "out\t\"x\".sjs"}, {"in put.euc", "out\tx.sjs"}},
+      {{"tessmark", "in put.euc", "out\t\"x\".sjs"}, {"in put.euc", "out\t\"x\".sjs"}},
+      {{"tessmark", "\"", "", "a\"\"b", "c"}, {"\"", "a\"\"b", "c"}},
       {{"tessmark", "", "in.euc"}, {"in.euc"}},
       {{"", "in.euc", "out.sjs"}, {"in.euc", "out.sjs"}},
       {{"\"\"", "in.euc"}, {"in.euc"}},
@@ -138,6 +140,7 @@ TEST(RuntimeArgumentVector, ArgumentsComeBackWhole) {
     for (std::size_t i = 0; i < c.expected.size(); ++i) {
       EXPECT_EQ(ArgumentAt(static_cast<std::int32_t>(i + 1)), c.expected[i]) << GetCommandLineA();
     }
+    EXPECT_EQ(ArgumentAt(static_cast<std::int32_t>(c.expected.size() + 1)), "");
   }
 }
 

@@ -27,6 +27,25 @@ std::vector<std::string> TargetCommand(const std::string& program) {
 
 bool UnderEmulator() { return TargetCommand("").size() > 1; }
 
+namespace {
+
+/// Writes into a pipe until it holds no more, and gives the count. The pipe
+/// waits as usual again afterwards.
+std::size_t FillPipe(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  std::size_t filled = 0;
+  const std::string chunk(4096, 'x');
+  for (std::size_t size : {chunk.size(), std::size_t{1}}) {
+    ssize_t put;
+    while ((put = write(fd, chunk.data(), size)) > 0) filled += static_cast<std::size_t>(put);
+  }
+  fcntl(fd, F_SETFL, flags);
+  return filled;
+}
+
+}  // namespace
+
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const std::string& directory, StdoutTarget target) {
   return ToolProcess(program, arguments, directory, target).Finish(0);
@@ -47,9 +66,11 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
   outName_ = outName;
   errName_ = errName;
   int pipeFds[2] = {-1, -1};
-  if (target == StdoutTarget::Pipe || target == StdoutTarget::BrokenPipe) {
+  if (target == StdoutTarget::Pipe || target == StdoutTarget::BrokenPipe ||
+      target == StdoutTarget::FullPipe) {
     if (pipe(pipeFds) != 0) std::abort();
   }
+  if (target == StdoutTarget::FullPipe) filled_ = FillPipe(pipeFds[1]);
   // No process holds the read end: the program's first write meets EPIPE.
   if (target == StdoutTarget::BrokenPipe) close(pipeFds[0]);
 
@@ -65,7 +86,8 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
     switch (target) {
       case StdoutTarget::File: dup2(outFd_, 1); break;
       case StdoutTarget::Pipe:
-      case StdoutTarget::BrokenPipe: dup2(pipeFds[1], 1); break;
+      case StdoutTarget::BrokenPipe:
+      case StdoutTarget::FullPipe: dup2(pipeFds[1], 1); break;
       case StdoutTarget::Closed: close(1); break;
       case StdoutTarget::DevFull: dup2(open("/dev/full", O_WRONLY), 1); break;
     }
@@ -78,8 +100,10 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
     _exit(127);
   }
   if (pipeFds[1] >= 0) close(pipeFds[1]);
-  if (target == StdoutTarget::Pipe) pipeRead_ = pipeFds[0];
+  if (target == StdoutTarget::Pipe || target == StdoutTarget::FullPipe) pipeRead_ = pipeFds[0];
 }
+
+void ToolProcess::SendSignal(int signal) { kill(child_, signal); }
 
 ToolProcess::~ToolProcess() {
   if (!ended_) {
@@ -146,6 +170,8 @@ ToolRun ToolProcess::Finish(int limitSeconds) {
     }
   }
   run.ExitStatus = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  run.Signal = WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
+  run.Stdout.erase(0, filled_);
   if (target_ == StdoutTarget::File) run.Stdout = ReadFileBytes(outName_);
   run.Stderr = ReadFileBytes(errName_);
   return run;

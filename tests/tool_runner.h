@@ -12,6 +12,8 @@ enum class StdoutTarget {
   Closed,   // descriptor 1 closed
   DevFull,  // /dev/full: every write fails with "no space"
   BrokenPipe,  // a pipe whose read end is closed before the program starts
+  FullPipe,    // a pipe the test has filled: the program's first write waits
+               // until `Finish` drains it (Linux only)
 };
 
 /// Which machine a program to run is built for: the target of the build (the
@@ -31,6 +33,7 @@ struct ToolRun {
   std::string Stdout;
   std::string Stderr;
   int ExitStatus = -1;  // -1 when the program did not exit normally
+  int Signal = 0;       // the signal that ended the program, or 0
   bool TimedOut = false;  // killed because it outlived its time limit
 };
 
@@ -53,6 +56,8 @@ class ToolProcess {
   ToolProcess(const ToolProcess&) = delete;
   ToolProcess& operator=(const ToolProcess&) = delete;
 
+  /// Sends the program a signal, as another process would (Linux only).
+  void SendSignal(int signal);
   /// True once the program has ended; never waits. A `Pipe` target is not
   /// drained meanwhile, so a program writing more than a pipe holds waits.
   bool HasEnded();
@@ -71,6 +76,7 @@ class ToolProcess {
   int outFd_ = -1;
   int errFd_ = -1;
   int pipeRead_ = -1;
+  std::size_t filled_ = 0;  // bytes a `FullPipe` held before the program
   std::string outName_;
   std::string errName_;
 };

@@ -2,8 +2,9 @@
 // the system's own command-line string, share modes held by another
 // process, a missing or character-device standard output, the file names
 // that Windows reads in its own way (drives, '\', a final '.', case, the
-// 260-byte path limit), input from a named pipe, and the one thread of a
-// run. The other cases run on both builds from the shared test files.
+// 260-byte path limit), input from a named pipe, outputs with the hidden or
+// system attribute, and the one thread of a run. The other cases run on
+// both builds from the shared test files.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -312,7 +313,8 @@ TEST(Win32Names, NamesBeyondTheSystemLimitAreRefusedWhole) {
 
 // The server writes 3 bytes at a time, so requests come back short and
 // characters arrive split; the last line has no line end and stops at the
-// pipe's end. No form of the name may take an instance before the real open
+// pipe's end, whether the server closes its end or disconnects the client
+// first. No form of the name may take an instance before the real open
 // (a one-instance pipe would then refuse it), and the bytes read in the
 // request that meets the pipe's end belong to the input.
 TEST(Win32NamedPipe, InputIsReadToThePipesEnd) {
@@ -320,8 +322,11 @@ TEST(Win32NamedPipe, InputIsReadToThePipesEnd) {
     const char* Note;
     int Instances;
     std::string Prefix;  // the pipe's name follows
+    const char* Ending = "close";  // or "disconnect": the server disconnects first
   } cases[] = {
       {"one instance", 1, "\\\\.\\pipe\\"},
+      {"disconnected by its server", 1, "\\\\.\\pipe\\", "disconnect"},
+      {"disconnected, two instances", 2, "\\\\.\\pipe\\", "disconnect"},
       {"two instances", 2, "\\\\.\\pipe\\"},
       {"'/' and another case", 1, "//./PIPE/"},
       {"the literal device prefix", 1, "\\\\?\\pipe\\"},
@@ -338,13 +343,41 @@ TEST(Win32NamedPipe, InputIsReadToThePipesEnd) {
     const std::string name =
         "tessmark-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++served);
     ToolProcess server(FullPath(PIPE_SERVER_PATH),
-                       {name, std::to_string(c.Instances), "data", "ready"}, dir.Path());
+                       {name, std::to_string(c.Instances), "data", "ready", c.Ending},
+                       dir.Path());
     ASSERT_TRUE(MarkerAppears(server, dir / "ready"));
     ToolRun run = RunTool(TESSMARK_PATH, {c.Prefix + name, "out.sjs"}, dir.Path());
     EXPECT_EQ(run.ExitStatus, 0);
     EXPECT_EQ(run.Stdout, tessmark_text::Success);
     EXPECT_EQ(run.Stderr, "");
     EXPECT_TRUE(SameBytes(ReadFileBytes(dir / "out.sjs"), converted));
+  }
+}
+
+// --- Hidden and system files ----------------------------------------------------
+
+// An existing output or index with the hidden or system attribute is not
+// replaced, as a create with plain attributes is refused on it.
+TEST(Win32Attributes, HiddenAndSystemFilesAreNotReplaced) {
+  for (DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+    for (bool corvane : {false, true}) {
+      SCOPED_TRACE(std::string(corvane ? "corvane" : "tessmark") +
+                   (attribute == FILE_ATTRIBUTE_HIDDEN ? ", hidden" : ", system"));
+      ScratchDirectory dir;
+      WriteFileBytes(dir / "in.euc", Text);
+      WriteFileBytes(dir / "x", Dictionary);
+      const std::string made = corvane ? "x.IND" : "out.sjs";
+      WriteFileBytes(dir / made, "old bytes");
+      ASSERT_TRUE(SetFileAttributesA((dir / made).c_str(), attribute));
+      ToolRun run = corvane ? RunTool(CORVANE_PATH, {"x"}, dir.Path())
+                            : RunTool(TESSMARK_PATH, {"in.euc", "out.sjs"}, dir.Path());
+      EXPECT_EQ(run.ExitStatus, 2);
+      EXPECT_EQ(run.Stdout, corvane ? corvane_text::Banner + corvane_text::Loading("x") +
+                                          corvane_text::OpenError("x.IND")
+                                    : tessmark_text::Refuses("out.sjs"));
+      EXPECT_EQ(ReadFileBytes(dir / made), "old bytes");
+      SetFileAttributesA((dir / made).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
   }
 }
 
