@@ -15,7 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/platform_posix.h"
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/files.h"
 #include "tests/scoped_table.h"
 #include "tests/tool_runner.h"
