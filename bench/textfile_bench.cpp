@@ -13,7 +13,7 @@
 #include <string>
 
 #include "bench/sample_lines.h"
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "platform/platform.h"
 #include "converter/textfile.h"
 #include "tests/scoped_table.h"
