@@ -100,6 +100,26 @@ html_pages() {
 }
 check "corvane.html and tessmark.html are HTML pages of the manuals" html_pages
 
+# What a Windows security scan reads in the programs' headers: they may be
+# loaded anywhere (DYNAMIC_BASE, and a relocation table that survived the
+# package's strip to make it possible), across the 64-bit address space
+# (HIGH_ENTROPY_VA), and their data is never executed (NX_COMPAT).
+if needs x86_64-w64-mingw32-objdump; then
+  randomised() {
+    local exe headers flag
+    for exe in corvane tessmark; do
+      headers=$(x86_64-w64-mingw32-objdump -p "$folder/$exe.exe") || return 1
+      for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+        grep -qx $'\t*'"$flag" <<<"$headers" ||
+          { echo "$exe.exe: no $flag"; grep DllCharacteristics <<<"$headers"; return 1; }
+      done
+      grep -Eq '^Entry 5 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Base Relocation Directory' <<<"$headers" ||
+        { echo "$exe.exe: no relocations"; return 1; }
+    done
+  }
+  check "the programs may be loaded anywhere: DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT" randomised
+fi
+
 # Runs both programs of one folder under Wine in a fresh directory: the
 # examples, tessmark's usage line and a refusal. Console text goes to files
 # (not pipes: Wine's background programs may hold a pipe open), and each
