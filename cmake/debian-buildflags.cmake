@@ -2,7 +2,11 @@
 # every Debian package, with all of its hardening (hardening=+all, which
 # adds -z now to the link for full RELRO), so that the programs and the
 # package built from them carry the distribution's protections:
-# -D_FORTIFY_SOURCE=2, -fstack-protector-strong, -z relro -z now, PIE.
+# -D_FORTIFY_SOURCE=2, -fstack-protector-strong, -z relro -z now. Position-
+# independent executables are Debian's compilers' own default, which
+# dpkg-buildflags relies on too; CMake's POSITION_INDEPENDENT_CODE would
+# compile the static libraries with -fPIC, whose calls between functions
+# cost more.
 #
 # The build type keeps choosing optimisation and debug information: the -O
 # and -g flags of dpkg-buildflags are left out. DEB_BUILD_MAINT_OPTIONS in
@@ -53,9 +57,4 @@ dict_buildflags(DICT_DEBIAN_CXXFLAGS CXXFLAGS)
 dict_buildflags(DICT_DEBIAN_LDFLAGS LDFLAGS)
 add_compile_options(${DICT_DEBIAN_CPPFLAGS} ${DICT_DEBIAN_CXXFLAGS})
 add_link_options(${DICT_DEBIAN_LDFLAGS})
-# Position-independent executables, asked of the compiler rather than left
-# to its default (Debian's GCC makes them anyway).
-include(CheckPIESupported)
-check_pie_supported()
-set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 message(STATUS "Debian build flags: ${DICT_DEBIAN_CPPFLAGS} ${DICT_DEBIAN_CXXFLAGS} ${DICT_DEBIAN_LDFLAGS}")

@@ -58,16 +58,30 @@ std::int32_t TakeIOResult() {
   return code;
 }
 
-// Not inlined, so that the return address is the place of the check.
-DICT_NOINLINE void CheckIOResult() {
-  if (IOResult == 0) return;
+namespace {
+
+/// Raises the recorded I/O result, as raised at `checkAddress`. Kept apart
+/// from the check, which runs after every step of every line, so that only
+/// this rare path pays for the stack protector's guard of its frame.
+[[noreturn]] DICT_NOINLINE void RaiseIOResult(std::uintptr_t checkAddress) {
   ReleaseExceptionReserve();
   EInOutError error(TakeIOResult());
-  error.RaiseAddress = DICT_RETURN_ADDRESS() - platform::GetModuleHandleA();
+  error.RaiseAddress = checkAddress - platform::GetModuleHandleA();
   throw error;
 }
 
-bool DrainTextBuffer(TextWriter& writer) {
+}  // namespace
+
+// Not inlined, so that the return address is the place of the check.
+DICT_NOINLINE void CheckIOResult() {
+  if (IOResult != 0) RaiseIOResult(DICT_RETURN_ADDRESS());
+}
+
+// Not inlined into the writers, whose usual case only stores bytes: the
+// count of bytes written, handed to the system by address, makes this frame
+// one that the stack protector guards, and the guard then costs only when a
+// buffer goes out.
+DICT_NOINLINE bool DrainTextBuffer(TextWriter& writer) {
   if (writer.Waiting == 0) return true;
   std::uint64_t count = writer.Waiting;
   std::uint64_t done = 0;
@@ -81,7 +95,9 @@ bool DrainTextBuffer(TextWriter& writer) {
   return true;
 }
 
-void WriteText(TextWriter& writer, const char* text, std::size_t length) {
+// Not inlined into WriteLineEnd, whose usual case would then pay for this
+// loop's registers.
+DICT_NOINLINE void WriteText(TextWriter& writer, const char* text, std::size_t length) {
   if (!ReadyForOutput(writer)) return;
   while (length > 0) {
     std::size_t room = TextBufferSize - writer.Waiting;
