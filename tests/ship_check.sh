@@ -81,8 +81,8 @@ fi
 
 has_sections() {
   local page=$top/man/$1.1 section
-  for section in NAME SYNOPSIS DESCRIPTION "CONSOLE MESSAGES" FILES "EXIT STATUS" \
-      "DIFFERENCES FROM THE ORIGINAL DESIGN" EXAMPLES "SEE ALSO"; do
+  for section in NAME SYNOPSIS DESCRIPTION "NOTES FOR UNIX USERS" "CONSOLE MESSAGES" FILES \
+      "EXIT STATUS" "DIFFERENCES FROM THE ORIGINAL DESIGN" EXAMPLES "SEE ALSO"; do
     grep -qx "\.SH \"*$section\"*" "$page" || { echo "$page: no section $section"; return 1; }
   done
   grep -q '^\.BR iconv (1)' "$page" || { echo "$page: SEE ALSO lacks iconv(1)"; return 1; }
