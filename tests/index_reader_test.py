@@ -150,10 +150,11 @@ class SampleDictionary(ReaderTestBase):
         no_index = odd.replace("odd", "no-index")
         usage = "usage: index_reader.py [-h] DICT N\n       index_reader.py [-h] DICT -f WORD\n"
         cases = [
-            # (dictionary, arguments, exit status, stderr: the whole text or,
-            # ending in "...", its start). Argument errors give the usage
-            # and argparse's "prog: error:" line; the others one line of
-            # their own, after the program's name.
+            # (dictionary, arguments, exit status, stderr: the whole text
+            # when it ends in a newline, else the start of its one line
+            # after the usage). Argument errors give the usage and
+            # argparse's "prog: error:" line; the others one line of their
+            # own, after the program's name.
             (self.dic.path, ["12"], 1, "index_reader.py: no line 12 in the index\n"),
             (self.dic.path, ["-f", "無い"], 1, ""),
             (self.dic.path, [], 2, usage + "index_reader.py: error: one of the arguments N -f"),
