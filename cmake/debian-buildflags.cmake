@@ -23,7 +23,7 @@
 option(DICT_DEBIAN_BUILDFLAGS "Build with dpkg-buildflags' flags where it is present (native Linux builds)" ON)
 
 if(NOT DICT_DEBIAN_BUILDFLAGS OR WIN32 OR CMAKE_CROSSCOMPILING OR DICT_SANITIZE OR DICT_FUZZ
-   OR CMAKE_BUILD_TYPE STREQUAL "Debug" OR NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+   OR CMAKE_BUILD_TYPE MATCHES "^[Dd][Ee][Bb][Uu][Gg]$" OR NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   return()
 endif()
 find_program(DICT_DPKG_BUILDFLAGS dpkg-buildflags)
