@@ -108,7 +108,10 @@ bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 /// Waits until a descriptor that was set non-blocking by someone else (a
 /// parent sharing the pipe, say) can move bytes in the given direction.
-bool WaitUntilReady(int fd, short events) {
+/// Not inlined into the transfer loop: the entry handed to poll makes this
+/// frame one that the stack protector guards, and the guard then costs
+/// only when a transfer has to wait.
+DICT_NOINLINE bool WaitUntilReady(int fd, short events) {
   pollfd entry{fd, events, 0};
   for (;;) {
     if (SystemCalls.Poll(&entry, 1, -1) >= 0) return true;

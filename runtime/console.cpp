@@ -46,7 +46,11 @@ TextWriter& OpenedWriter(ConsoleStream& console) {
   return console.Writer;
 }
 
-bool DrainTextBuffer(TextWriter& writer) {
+// Not inlined into the writers, whose usual case only stores bytes: the
+// count of bytes written, handed to the system by address, makes this frame
+// one that the stack protector guards, and the guard then costs only when a
+// buffer goes out.
+DICT_NOINLINE bool DrainTextBuffer(TextWriter& writer) {
   if (writer.Waiting == 0) return true;
   std::uint64_t count = writer.Waiting;
   std::uint64_t done = 0;
@@ -60,7 +64,9 @@ bool DrainTextBuffer(TextWriter& writer) {
   return true;
 }
 
-void WriteText(TextWriter& writer, const char* text, std::size_t length) {
+// Not inlined into WriteLineEnd, whose usual case would then pay for this
+// loop's registers.
+DICT_NOINLINE void WriteText(TextWriter& writer, const char* text, std::size_t length) {
   if (!ReadyForOutput(writer)) return;
   while (length > 0) {
     std::size_t room = TextBufferSize - writer.Waiting;

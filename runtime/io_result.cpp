@@ -20,11 +20,21 @@ std::int32_t TakeIOResult() {
   return code;
 }
 
-// Not inlined, so that the return address is the place of the check.
-DICT_NOINLINE void CheckIOResult() {
-  if (IOResult == 0) return;
+namespace {
+
+/// Raises the recorded I/O result, as raised at `checkAddress`. Kept apart
+/// from the check, which runs after every step of every line, so that only
+/// this rare path pays for the stack protector's guard of its frame.
+[[noreturn]] DICT_NOINLINE void RaiseIOResult(std::uintptr_t checkAddress) {
   ReleaseExceptionReserve();
   EInOutError error(TakeIOResult());
-  error.RaiseAddress = CodeOffset(DICT_RETURN_ADDRESS());
+  error.RaiseAddress = CodeOffset(checkAddress);
   throw error;
+}
+
+}  // namespace
+
+// Not inlined, so that the return address is the place of the check.
+DICT_NOINLINE void CheckIOResult() {
+  if (IOResult != 0) RaiseIOResult(DICT_RETURN_ADDRESS());
 }
