@@ -118,10 +118,11 @@ needs() {
   [ ${#missing[@]} = 0 ] && return 0
   if $in_ci; then
     echo "The $name build needs $* (CI installs them); missing: ${missing[*]}" >&2
+    echo "${missing[*]} missing, which CI requires" >"$results/$lane.why"
     exit 1
   fi
   echo "Skipping the $name build: ${missing[*]} missing"
-  echo "${missing[*]} missing" >"$results/$lane.skip"
+  echo "${missing[*]} missing" >"$results/$lane.why"
   exit 0
 }
 
@@ -138,7 +139,7 @@ is_lane() {
 chosen=()
 for name in "$@"; do
   if is_lane "$name"; then
-    chosen+=("$name")
+    [[ " ${chosen[*]} " == *" $name "* ]] || chosen+=("$name")
   elif [ "$name" = -h ] || [ "$name" = --help ]; then
     usage
     exit 0
@@ -154,6 +155,7 @@ declare -A result seconds reason
 failed=0
 for lane in "${chosen[@]}"; do
   echo "==== lane $lane"
+  rm -f "$results/$lane.why"
   start=$SECONDS
   (set -e; cd "$top"; "lane_$lane")
   status=$?
@@ -161,12 +163,12 @@ for lane in "${chosen[@]}"; do
   if [ "$status" != 0 ]; then
     result[$lane]=failed
     failed=$((failed + 1))
-  elif [ -f "$results/$lane.skip" ]; then
+  elif [ -f "$results/$lane.why" ]; then
     result[$lane]=skipped
-    reason[$lane]=$(cat "$results/$lane.skip")
   else
     result[$lane]=passed
   fi
+  [ -f "$results/$lane.why" ] && reason[$lane]=$(cat "$results/$lane.why")
   echo "==== lane $lane: ${result[$lane]}"
 done
 
@@ -178,5 +180,5 @@ for lane in "${chosen[@]}"; do
   [ -n "${reason[$lane]:-}" ] && printf '  (%s)' "${reason[$lane]}"
   echo
 done
-echo "==== ${#chosen[@]} lanes, $failed failed, $(minutes "$SECONDS") min"
+echo "==== $failed of ${#chosen[@]} lanes failed, $(minutes "$SECONDS") min in all"
 [ "$failed" = 0 ]
