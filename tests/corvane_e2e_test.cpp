@@ -26,6 +26,9 @@ const std::string Line20 = "ab [cd] efghijklmno\n";
 const std::string Record20 = Record(3, 8, 19);
 // A 20-byte line without a space.
 const std::string BadLine20 = Repeat('z', 19) + "\n";
+// A line of 45,000 bytes and the LF, and its record.
+const std::string LongLine = "a " + Repeat('x', 44998) + "\n";
+const std::string LongRecord = Record(2, 0, 45000);
 
 /// Exit status, stdout and an empty stderr (the alert never reaches a file).
 ::testing::AssertionResult Ran(const ToolRun& run, const std::string& stdoutBytes, int status) {
@@ -111,6 +114,11 @@ TEST(CorvaneIndex, ProgressEvery256Records) {
       // The message continues the progress line; 509,900 / 6,200 is 82.
       {"line 300 invalid", Repeat(Line20, 299) + BadLine20 + Repeat(Line20, 10),
        Progress(82) + Invalid, Repeat(Record20, 299), 2},
+      // 23 MB of long lines: the 511th LF, at 22,995,510, is past
+      // 21,474,836, where 100 times the offset no longer fits 32 bits;
+      // 2,299,551,000 / 23,040,512 is 99.
+      {"512 lines of 45,000 bytes", Repeat(LongLine, 512),
+       Progress(49) + Progress(99) + WritingDone, Repeat(LongRecord, 512), 0},
   });
 }
 

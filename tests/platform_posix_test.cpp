@@ -460,6 +460,8 @@ TEST(PosixCreate, AFailureAfterTheOpenChangesNothing) {
       {"the file cannot tell its type", Step::Fstat, 3, EIO, 105},
       {"its position cannot be read", Step::Lseek, 1, EIO, 1117},
       {"it cannot be emptied", Step::Ftruncate, 1, ENOSPC, 112},
+      // Unlike a file that is not regular (below).
+      {"it refuses to be cut, though regular", Step::Ftruncate, 1, EINVAL, 87},
   };
   ScratchDirectory dir;
   const std::string name = dir / "out.sjs";
@@ -499,6 +501,31 @@ TEST(PosixCreate, AFailureAfterTheOpenChangesNothing) {
   EXPECT_EQ(type, platform::FileTypeDisk);
   EXPECT_TRUE(platform::CloseHandle(handle));
   EXPECT_EQ(ReadFileBytes(name), "");
+}
+
+/// fstat, with every character device told as a block device.
+int FstatAsBlockDevice(int fd, struct stat* info) {
+  const int result = Inject.Real.Fstat(fd, info);
+  if (result == 0 && S_ISCHR(info->st_mode)) info->st_mode = (info->st_mode & ~S_IFMT) | S_IFBLK;
+  return result;
+}
+
+// An output on a block device: its type is a disk file's, so the create
+// cuts it at 0, and ftruncate refuses (EINVAL), as it refuses every file
+// that is not regular. Such a file has no end to set and is left as it is,
+// as O_TRUNC leaves it: the create succeeds. /dev/zero stands in for the
+// device, told as one by fstat.
+TEST(PosixCreate, ABlockDeviceHasNoEndToSet) {
+  ScopedTable<platform::posix::SystemCallTable> calls(SystemCalls);
+  Inject.Real = calls.Saved();
+  SystemCalls.Fstat = FstatAsBlockDevice;
+  std::uint32_t type = platform::FileTypeUnknown;
+  platform::Handle handle =
+      CreateOutputFile("/dev/zero", platform::GenericWrite, platform::FileShareRead, type);
+  EXPECT_EQ(TakeIOResult(), 0);
+  ASSERT_NE(handle, platform::InvalidHandleValue);
+  EXPECT_EQ(type, platform::FileTypeDisk);
+  EXPECT_TRUE(platform::CloseHandle(handle));
 }
 
 }  // namespace

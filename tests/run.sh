@@ -1,33 +1,63 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the normal build, then the whole suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, a short fuzzing
-# smoke run, the cross builds for arm64, s390x and armhf under QEMU, and the
-# Windows build under Wine.
-set -euo pipefail
+# Builds and runs every test, in lanes: the normal build (native), the whole
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (sanitize), a short fuzzing smoke run (fuzz), what a user gets (ship), the
+# cross builds for arm64, s390x and armhf under QEMU, and the Windows build
+# under Wine (win32).
+#
+#   bash tests/run.sh               every lane, in the order above
+#   bash tests/run.sh LANE...       the named lanes only
+#
+# Every lane runs, whatever happened in the lanes before it. The run ends
+# with a summary, one line per lane: passed, failed, or skipped and why, and
+# its minutes; the status is 1 when any lane failed, 2 for an unknown lane
+# name. A lane whose tools are missing (a cross compiler, QEMU, Wine) is
+# skipped, except with CI=true, where that is a failure.
+#
+# The builds and tests are the presets of CMakePresets.json, one per lane
+# that builds with CMake (cmake --preset LANE, cmake --build --preset LANE,
+# ctest --preset LANE); the fuzz and ship lanes run their own scripts.
+set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-jobs=2
+lanes=(native sanitize fuzz ship arm64 s390x armhf win32)
+in_ci=false
+[ "${CI:-}" = true ] && in_ci=true
 
-cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDICT_WERROR=ON
-cmake --build "$top/build" -j"$jobs"
-# The big-input tests take about half a minute here; CI runs them in the
-# normal build only (under the sanitizers they would take many minutes).
-big=${DICT_BIG_TESTS:-}
-[ "${CI:-}" = true ] && big=1
-DICT_BIG_TESTS=$big ctest --test-dir "$top/build" --output-on-failure -j"$jobs"
+# ------------------------------------------------------------------ the lanes
+# Each lane runs in a subshell of its own under `set -e`, from the top of the
+# checkout: its first failing command fails the lane, and nothing it sets
+# (a trap, Wine's variables) reaches the next lane.
 
-cmake -S "$top" -B "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DDICT_SANITIZE=ON -DDICT_WERROR=ON \
-  -DCMAKE_CXX_COMPILER=clang++
-cmake --build "$top/build-sanitize" -j"$jobs"
-DICT_BIG_TESTS= ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-  UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir "$top/build-sanitize" --output-on-failure -j"$jobs"
+# The normal build. The big-input tests take about half a minute here; CI
+# runs them in the normal build only (under the sanitizers they would take
+# many minutes).
+lane_native() {
+  cmake --preset native
+  cmake --build --preset native
+  local big=${DICT_BIG_TESTS:-}
+  if $in_ci; then big=1; fi
+  DICT_BIG_TESTS=$big ctest --preset native
+}
+
+# The whole suite under the sanitizers, with clang; the test preset sets
+# the sanitizers' options and leaves the big-input tests out.
+lane_sanitize() {
+  cmake --preset sanitize
+  cmake --build --preset sanitize
+  ctest --preset sanitize
+}
 
 # A short fuzzing smoke run: a few seconds per target, fixed seed, from the
 # committed seed corpus.
-FUZZ_SECONDS=${FUZZ_SECONDS:-5} bash "$top/fuzz/run.sh" "$top/build-fuzz"
+lane_fuzz() {
+  FUZZ_SECONDS=${FUZZ_SECONDS:-5} bash "$top/fuzz/run.sh" "$top/build-fuzz"
+}
 
 # What a user gets: install rules, the Debian package, the manual pages, the
 # example index reader and the README's commands.
-bash "$top/tests/ship_check.sh"
+lane_ship() {
+  bash "$top/tests/ship_check.sh"
+}
 
 # The cross builds for arm64, s390x (big-endian) and armhf, made with
 # Debian's cross compilers and tested under user-mode QEMU through the
@@ -35,54 +65,120 @@ bash "$top/tests/ship_check.sh"
 # suite; the 32-bit armhf build runs the big-input tests too, whose files
 # pass 2 GiB (the 64-bit builds leave them to the normal build: under the
 # emulator they would take minutes each). The arm64 package must bear its
-# architecture. Each build is skipped with a message where its compiler or
-# emulator is missing; CI requires them.
-cross_ready() {  # cross_ready NAME TRIPLET EMULATOR
-  command -v "$2-g++" >/dev/null && command -v "$3" >/dev/null && return 0
-  if [ "${CI:-}" = true ]; then
-    echo "The $1 build needs $2-g++ and $3 (CI installs them)" >&2
-    exit 1
-  fi
-  echo "Skipping the $1 build: $2-g++ or $3 is missing"
-  return 1
+# architecture.
+cross_lane() {  # cross_lane NAME TRIPLET EMULATOR
+  needs "$1" "$2-g++" "$3"
+  cmake --preset "$1"
+  cmake --build --preset "$1"
+  ctest --preset "$1"
 }
-cross_build() {  # cross_build NAME TRIPLET DICT_BIG_TESTS CTEST_ARGUMENTS...
-  local dir=$top/build-$1 triplet=$2 big=$3
-  shift 3
-  cmake -S "$top" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$triplet.cmake" -DDICT_WERROR=ON
-  cmake --build "$dir" -j"$jobs"
-  DICT_BIG_TESTS=$big ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
-}
-if cross_ready arm64 aarch64-linux-gnu qemu-aarch64-static; then
-  cross_build arm64 aarch64-linux-gnu ""
+lane_arm64() {
+  cross_lane arm64 aarch64-linux-gnu qemu-aarch64-static
   (cd "$top/build-arm64" && cpack -G DEB >/dev/null)
+  local label
   label=$(dpkg-deb -f "$top"/build-arm64/dictionary-tools_*_arm64.deb Architecture)
-  [ "$label" = arm64 ] || { echo "The arm64 package is labelled '$label'" >&2; exit 1; }
-fi
-if cross_ready s390x s390x-linux-gnu qemu-s390x-static; then
-  cross_build s390x s390x-linux-gnu ""
-fi
-if cross_ready armhf arm-linux-gnueabihf qemu-arm-static; then
-  cross_build armhf arm-linux-gnueabihf 1
-fi
+  [ "$label" = arm64 ] || { echo "The arm64 package is labelled '$label'" >&2; return 1; }
+}
+lane_s390x() {
+  cross_lane s390x s390x-linux-gnu qemu-s390x-static
+}
+lane_armhf() {
+  cross_lane armhf arm-linux-gnueabihf qemu-arm-static
+}
 
 # The Windows build: cross-compiled with MinGW-w64 and tested under Wine, in
-# its own prefix under the build directory. Skipped with a message where the
-# cross compiler or Wine is missing; CI requires both.
-if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
-  cmake -S "$top" -B "$top/build-win32" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64.cmake" \
-    -DDICT_WERROR=ON
-  cmake --build "$top/build-win32" -j"$jobs"
+# its own prefix under the build directory; Wine's server is stopped when
+# the lane ends, however it ends.
+lane_win32() {
+  needs Windows x86_64-w64-mingw32-g++-posix wine
+  cmake --preset win32
+  cmake --build --preset win32
   # shellcheck source=tests/wine_support.sh
   source "$top/tests/wine_support.sh"
   trap 'wineserver -k || true' EXIT
   start_wine "$top/build-win32/wineprefix"
-  ctest --test-dir "$top/build-win32" --output-on-failure -j"$jobs"
+  ctest --preset win32
   # What a Windows user gets: the ZIP file, unpacked and run under Wine.
   bash "$top/tests/zip_check.sh" "$top/build-win32"
-elif [ "${CI:-}" = true ]; then
-  echo "The Windows build needs x86_64-w64-mingw32-g++-posix and wine (CI installs them)" >&2
-  exit 1
-else
-  echo "Skipping the Windows build: x86_64-w64-mingw32-g++-posix or wine is missing"
-fi
+}
+
+# ------------------------------------------------------------------ running
+
+results=$(mktemp -d)
+trap 'rm -rf "$results"' EXIT
+
+# needs NAME TOOL...: returns when every tool is present. Otherwise the lane
+# ends: skipped, naming what is missing, or failed in CI, which installs them.
+needs() {
+  local name=$1 tool missing=()
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || missing+=("$tool")
+  done
+  [ ${#missing[@]} = 0 ] && return 0
+  if $in_ci; then
+    echo "The $name build needs $* (CI installs them); missing: ${missing[*]}" >&2
+    echo "${missing[*]} missing, which CI requires" >"$results/$lane.why"
+    exit 1
+  fi
+  echo "Skipping the $name build: ${missing[*]} missing"
+  echo "${missing[*]} missing" >"$results/$lane.why"
+  exit 0
+}
+
+usage() {
+  echo "usage: bash tests/run.sh [LANE...]"
+  echo "lanes: ${lanes[*]}"
+}
+
+is_lane() {
+  local known
+  for known in "${lanes[@]}"; do [ "$1" = "$known" ] && return 0; done
+  return 1
+}
+chosen=()
+for name in "$@"; do
+  if is_lane "$name"; then
+    [[ " ${chosen[*]} " == *" $name "* ]] || chosen+=("$name")
+  elif [ "$name" = -h ] || [ "$name" = --help ]; then
+    usage
+    exit 0
+  else
+    echo "tests/run.sh: no lane named '$name'" >&2
+    usage >&2
+    exit 2
+  fi
+done
+[ ${#chosen[@]} = 0 ] && chosen=("${lanes[@]}")
+
+declare -A result seconds reason
+failed=0
+for lane in "${chosen[@]}"; do
+  echo "==== lane $lane"
+  rm -f "$results/$lane.why"
+  start=$SECONDS
+  (set -e; cd "$top"; "lane_$lane")
+  status=$?
+  seconds[$lane]=$((SECONDS - start))
+  if [ "$status" != 0 ]; then
+    result[$lane]=failed
+    failed=$((failed + 1))
+  elif [ -f "$results/$lane.why" ]; then
+    result[$lane]=skipped
+  else
+    result[$lane]=passed
+  fi
+  [ -f "$results/$lane.why" ] && reason[$lane]=$(cat "$results/$lane.why")
+  echo "==== lane $lane: ${result[$lane]}"
+done
+
+minutes() { printf '%d.%d' $(($1 / 60)) $(($1 % 60 * 10 / 60)); }
+echo
+echo "==== summary"
+for lane in "${chosen[@]}"; do
+  printf '%-9s %-8s %5s min' "$lane" "${result[$lane]}" "$(minutes "${seconds[$lane]}")"
+  [ -n "${reason[$lane]:-}" ] && printf '  (%s)' "${reason[$lane]}"
+  echo
+done
+echo "==== $failed of ${#chosen[@]} lanes failed, $(minutes "$SECONDS") min in all"
+[ "$failed" = 0 ]

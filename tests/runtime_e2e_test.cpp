@@ -3,16 +3,20 @@
 // one set non-blocking; names that designate the input or a standard
 // stream's file only once the input is open; a file-size limit; FIFOs whose
 // other end comes late; an output under another process's lease; memory
-// that runs out during start-up; a program file with an odd name.
+// that runs out during start-up; a program file with an odd or long name,
+// or far down a long path; standard error on a terminal.
 // Each case runs the built program through bash in a scratch directory and
 // checks the console bytes, the exit status and the files left behind.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -120,6 +124,7 @@ TEST(RuntimeStreams, ClosedStandardErrorNeverReceivesTheOutput) {
 // about to make: refused before anything is created, so the file holds just
 // what the shell sent there.
 TEST(RuntimeStreams, RefusesToMakeTheFileAStandardStreamWritesTo) {
+  const std::string cutOutput = "a." + Repeat('x', 45) + ".SJS";
   struct Case {
     const char* what;
     std::string program;
@@ -136,6 +141,10 @@ TEST(RuntimeStreams, RefusesToMakeTheFileAStandardStreamWritesTo) {
        "\"$0\" in.euc out.sjs > out.sjs", "out.sjs", Refuses("out.sjs"), ""},
       {"tessmark, standard error on the derived output", TESSMARK_PATH, "\"$0\" in.euc 2>> in.SJS",
        "in.SJS", "", Refuses("in.SJS")},
+      // The extension of "a." and 300 bytes is kept to its first 255 bytes,
+      // so the derived name is the input's first 47 bytes and ".SJS".
+      {"tessmark, standard error on the output derived from a 301-byte extension", TESSMARK_PATH,
+       "\"$0\" a." + Repeat('x', 300) + " 2>> " + cutOutput, cutOutput, "", Refuses(cutOutput)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -474,16 +483,127 @@ TEST(RuntimeLeases, AnOutputUnderALeaseIsWaitedFor) {
 
 // ---------------------------------------------------------- the module name
 
-// Only '/' separates directories here: a backslash is part of the name.
-TEST(RuntimeModuleName, BackslashIsPartOfTheProgramsName) {
-  ScratchDirectory dir;
-  std::filesystem::copy_file(TESSMARK_PATH, dir / "tess\\mark");
-  WriteFileBytes(dir / "in.euc", Text);
-  ToolRun run = RunScript(dir / "tess\\mark", "exec \"$0\" in.euc out.sjs > /dev/full",
-                          dir.Path());
-  ASSERT_FALSE(run.TimedOut);
-  EXPECT_EQ(run.ExitStatus, 1);
-  EXPECT_TRUE(EndsInReport(run.Stderr, "tess\\mark", "EInOutError", "I/O error 112."));
+// The report names the program by its file: what follows the last '/' of
+// the path the system gives (a backslash is part of the name), cut to 63
+// bytes. That path is read whole however long it is, and is the file's own
+// even when the program was started through a link of another name.
+TEST(RuntimeModuleName, TheReportNamesTheProgramsFile) {
+  const std::string longName = "tessmark-" + Repeat('m', 61);
+  const std::string deep = Repeat('d', 120) + "/" + Repeat('e', 120);
+  struct Case {
+    const char* what;
+    std::string directory;  // in the scratch directory, where the copy goes
+    std::string file;       // the copy's name
+    std::string started;    // the name started, in the scratch directory
+    std::string module;
+  } cases[] = {
+      {"a backslash is part of the name", "", "tess\\mark", "tess\\mark", "tess\\mark"},
+      {"a name of 70 bytes is cut to 63", "", longName, longName, longName.substr(0, 63)},
+      {"a path past 256 bytes, started through a link", deep, "tessmark-at-the-end", "link",
+       "tessmark-at-the-end"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDirectory dir;
+    const std::string place = c.directory.empty() ? dir.Path() : dir / c.directory;
+    std::filesystem::create_directories(place);
+    const std::string program = place + "/" + c.file;
+    std::filesystem::copy_file(TESSMARK_PATH, program);
+    if (c.started != c.file) std::filesystem::create_symlink(program, dir / c.started);
+    if (!c.directory.empty()) {
+      ASSERT_GT(program.size(), 256u);
+    }
+    WriteFileBytes(dir / "in.euc", Text);
+    ToolRun run =
+        RunScript(dir / c.started, "exec \"$0\" in.euc out.sjs > /dev/full", dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, 1);
+    EXPECT_TRUE(EndsInReport(run.Stderr, c.module, "EInOutError", "I/O error 112."));
+  }
+}
+
+// ---------------------------------------------------------------- the alert
+
+/// A pseudo-terminal in raw mode, both sides held open by the test: a shell
+/// can send a stream to its terminal side by name, and what is written there
+/// stays to be read from the controlling side after the writer has ended.
+class PseudoTerminal {
+ public:
+  PseudoTerminal() : controller_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    const char* name = nullptr;
+    if (controller_ >= 0 && grantpt(controller_) == 0 && unlockpt(controller_) == 0) {
+      name = ptsname(controller_);
+    }
+    if (name != nullptr) name_ = name;
+    if (!name_.empty()) terminal_ = open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios mode {};
+    if (terminal_ >= 0 && tcgetattr(terminal_, &mode) == 0) {
+      cfmakeraw(&mode);
+      tcsetattr(terminal_, TCSANOW, &mode);
+    }
+  }
+  ~PseudoTerminal() {
+    if (terminal_ >= 0) close(terminal_);
+    if (controller_ >= 0) close(controller_);
+  }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  bool IsOpen() const { return terminal_ >= 0; }
+  const std::string& Name() const { return name_; }
+  /// What was written to the terminal side, until nothing more comes for a
+  /// fifth of a second.
+  std::string Written() {
+    std::string bytes;
+    pollfd ready{controller_, POLLIN, 0};
+    char chunk[256];
+    while (poll(&ready, 1, 200) > 0) {
+      const ssize_t got = read(controller_, chunk, sizeof chunk);
+      if (got <= 0) break;
+      bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+    return bytes;
+  }
+
+ private:
+  int controller_;
+  int terminal_ = -1;
+  std::string name_;
+};
+
+// corvane sounds the alert, a BEL on standard error, when it stops on its
+// own (a missing dictionary, say), and only when standard error is a
+// terminal: redirected to a file it gets nothing (corvane_e2e_test.cpp).
+// tessmark's stops are silent.
+TEST(RuntimeAlert, CorvaneBeepsOnATerminalWhenItStops) {
+  struct Case {
+    const char* what;
+    std::string program;
+    std::string arguments;
+    int status;
+    std::string console;
+    std::string terminal;  // what standard error's terminal receives
+  } cases[] = {
+      {"corvane stops: a missing dictionary", CORVANE_PATH, "missing", 2,
+       CorvaneBanner + OpenError("missing"), "\a"},
+      {"corvane ends normally", CORVANE_PATH, "x", 0,
+       CorvaneBanner + Loading("x") + corvane_text::WritingDone, ""},
+      {"tessmark stops: a missing input", TESSMARK_PATH, "missing.euc", 2,
+       Refuses("missing.euc"), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PseudoTerminal terminal;
+    ASSERT_TRUE(terminal.IsOpen()) << "no pseudo-terminal: " << std::strerror(errno);
+    ScratchDirectory dir;
+    WriteFileBytes(dir / "x", Line);
+    ToolRun run = RunScript(c.program, "exec \"$0\" " + c.arguments + " 2>" + terminal.Name(),
+                            dir.Path());
+    ASSERT_FALSE(run.TimedOut);
+    EXPECT_EQ(run.ExitStatus, c.status);
+    EXPECT_EQ(run.Stdout, c.console);
+    EXPECT_EQ(Hex(terminal.Written()), Hex(c.terminal));
+  }
 }
 
 }  // namespace
