@@ -230,9 +230,6 @@ if command -v apt-get >/dev/null; then
   check "apt-get can resolve the package's dependencies" apt-get install -s "$deb"
 fi
 
-# ---------------------------------------------------------------- index reader
-check "index reader tests" env CORVANE="$build/corvane" python3 "$top/tests/index_reader_test.py"
-
 # ---------------------------------------------------------------- README
 # Every ```sh block in the README is preceded by a marker comment that says
 # how it is checked. Blocks marked "run" are run here, in order, from the top
