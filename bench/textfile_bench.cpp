@@ -12,7 +12,7 @@
 #include <string>
 
 #include "bench/sample_lines.h"
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "converter/textfile.h"
 #include "tests/fake_system.h"
 

@@ -1,10 +1,13 @@
 # Install rules and the Debian package.
 #
 #   cmake --install build --prefix P   puts the programs in P/bin, the manual
-#                                      pages (gzipped) in P/share/man/man1 and
-#                                      the README, the licence, the examples,
-#                                      a copyright file and a changelog in
-#                                      P/share/doc/dictionary-tools
+#                                      pages (gzipped) in P/share/man/man1,
+#                                      the README, the examples, the
+#                                      copyright file (with the licence) and
+#                                      a changelog in
+#                                      P/share/doc/dictionary-tools, and
+#                                      lintian's overrides in
+#                                      P/share/lintian/overrides
 #   cd build && cpack -G DEB           builds dictionary-tools_<version>_<arch>.deb
 #                                      from the same rules
 #
@@ -94,6 +97,17 @@ endif()
 # ---------------------------------------------------------------- Linux
 
 install(TARGETS corvane tessmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (cmake --install --strip, and CPack's) also drops the
+# .comment section, the compiler's name and version, as Debian's own strip
+# step does.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program corvane tessmark)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 
 # Manual pages and the changelog are gzipped at build time with -9n: best
 # compression, and no file name or time stamp in the header, so that two
@@ -161,9 +175,9 @@ License: Expat
 dict_gzip(${DICT_DOC_OUT}/changelog ${DICT_DOC_OUT}/changelog.gz)
 add_custom_target(dict_compressed_docs ALL DEPENDS ${DICT_GZIPPED})
 
+# The licence is in the copyright file; Debian wants it there only.
 install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/README.md
-    ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE
     ${CMAKE_CURRENT_SOURCE_DIR}/docs/differences.md
     ${DICT_DOC_OUT}/changelog.gz
     ${DICT_DOC_OUT}/copyright
@@ -176,6 +190,11 @@ install(FILES
     ${CMAKE_CURRENT_SOURCE_DIR}/examples/sample.edict
     ${CMAKE_CURRENT_SOURCE_DIR}/examples/index_reader.py
   DESTINATION ${DICT_DOC_DIR}/examples PERMISSIONS ${DICT_READ_FILE})
+
+# What lintian reports of the package on purpose, each with its reason.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/cmake/dictionary-tools.lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${DICT_PACKAGE_NAME}
+  PERMISSIONS ${DICT_READ_FILE})
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
@@ -200,6 +219,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${DICT_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The dictionaries the tools are for, as Debian packages them.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "edict, enamdict, kanjidic")
 # The package is labelled with the architecture its programs are built for.
 # Unless told, CPack asks dpkg for the building machine's, which is right
 # for a native build only; a cross build for Linux gives Debian's name for

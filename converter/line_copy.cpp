@@ -1,6 +1,7 @@
 #include "converter/line_copy.h"
 
 #include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "converter/transcode.h"
 
 void ConvertLines(TextFile& input, TextFile& output) {

@@ -4,6 +4,7 @@
 
 #include "runtime/arguments.h"
 #include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/files.h"
 #include "runtime/program.h"
 #include "converter/line_copy.h"

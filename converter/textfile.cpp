@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/files.h"
+#include "runtime/io_result.h"
 
 namespace {
 

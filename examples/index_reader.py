@@ -13,21 +13,35 @@ over the records before it. Lines are located through the index alone; the
 dictionary is never scanned for LF bytes. WORD may be typed in the
 terminal's encoding (it is converted to EUC-JP) or given as EUC-JP bytes.
 
-Exit status: 0 found, 1 not found, 2 bad arguments or an index that does
-not fit the dictionary.
+Exit status: 0 found, 1 not found, 2 bad arguments, a missing dictionary
+or index, or an index that does not fit the dictionary. Messages go to
+standard error and begin with the program's name. When standard output
+closes early (a pipe into head), the run ends quietly.
 """
 import argparse, mmap, os, struct, sys
 
+PROG = os.path.basename(sys.argv[0])
+
+
+def say(message):
+    print(f"{PROG}: {message}", file=sys.stderr)
+
 
 def fail(message):
-    print(message, file=sys.stderr)
+    say(message)
     sys.exit(2)
 
 
-def records(dic, index_name):
+def records(dic, dictionary):
     """Yield (line number, offset, SpacePos, BracketEnd, LineLength)."""
-    with open(index_name, "rb") as f:
-        data = f.read()
+    index_name = dictionary + ".IND"
+    try:
+        with open(index_name, "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        fail(f"{index_name} not found: run corvane {dictionary} first")
+    except OSError as error:
+        fail(f"{index_name}: {error.strerror}")
     if len(data) % 4:
         fail(f"{index_name}: size {len(data)} is not a multiple of 4")
     offset = 0
@@ -35,7 +49,8 @@ def records(dic, index_name):
         # Each line must end in an LF exactly where its record says: one byte
         # per record tells a stale index (the dictionary changed since).
         if offset + length >= len(dic) or dic[offset + length] != 0x0A:
-            fail(f"line {k}: the index does not fit the dictionary (stale index?)")
+            fail(f"{index_name}: line {k}: the index does not fit the dictionary "
+                 f"(run corvane {dictionary} again)")
         yield k, offset, space, bracket, length
         offset += length + 1
 
@@ -67,7 +82,7 @@ def parse(argv):
     # exit statuses after them, all taken from the text above.
     summary, _, details = __doc__.split("\n\n", 2)
     parser = argparse.ArgumentParser(
-        prog=os.path.basename(argv[0]), description=summary, epilog=details.rstrip(),
+        prog=PROG, description=summary, epilog=details.rstrip(),
         usage="%(prog)s [-h] DICT N\n       %(prog)s [-h] DICT -f WORD",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("dictionary", metavar="DICT", help="the dictionary; its index is DICT.IND")
@@ -85,28 +100,27 @@ def main(argv):
         with open(args.dictionary, "rb") as f:
             dic = (mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
                    if os.path.getsize(args.dictionary) else b"")
-        return find(dic, args)
     except OSError as error:
-        fail(str(error))
+        fail(f"{args.dictionary}: {error.strerror}")
+    return find(dic, args)
 
 
 def find(dic, args):
     found = 0
-    index_name = args.dictionary + ".IND"
     if args.word is None:
         wanted = args.line
-        for rec in records(dic, index_name):
+        for rec in records(dic, args.dictionary):
             if rec[0] == wanted:
                 sys.stdout.write(entry(dic, *rec))
                 return 0
-        print(f"no line {wanted} in the index", file=sys.stderr)
+        say(f"no line {wanted} in the index")
         return 1
     word = os.fsencode(args.word)
     try:
         word = word.decode("utf-8").encode("euc_jp")
     except UnicodeError:
         pass  # not UTF-8: taken to be EUC-JP already
-    for k, offset, space, bracket, length in records(dic, index_name):
+    for k, offset, space, bracket, length in records(dic, args.dictionary):
         # Compare lengths first: only lines whose headword is as long as WORD
         # are touched at all.
         if space - 1 == len(word) and dic[offset:offset + space - 1] == word:
@@ -115,6 +129,21 @@ def find(dic, args):
     return 0 if found else 1
 
 
+def run(argv):
+    """main, and the end of a run whose standard output has closed early:
+    the reader wants no more, so nothing is said and the status is the
+    search's so far (0, since only a found line is written)."""
+    try:
+        status = main(argv)
+        sys.stdout.flush()
+        return status
+    except BrokenPipeError:
+        # What is still buffered would fail again at exit: the rest goes to
+        # the null device.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
+
+
 if __name__ == "__main__":
     sys.stdout.reconfigure(errors="backslashreplace")
-    sys.exit(main(sys.argv))
+    sys.exit(run(sys.argv))

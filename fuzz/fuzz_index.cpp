@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/exceptions.h"
 #include "platform/platform.h"
 #include "runtime/program.h"

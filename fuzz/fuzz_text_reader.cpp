@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "platform/platform.h"
 #include "converter/textfile.h"
 #include "fuzz/fuzz_check.h"

@@ -1,6 +1,6 @@
 #include "indexer/blockfile.h"
 
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/files.h"
 
 std::uint8_t FileAccessMode = 2;

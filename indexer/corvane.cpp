@@ -9,6 +9,7 @@
 
 #include "runtime/arguments.h"
 #include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/program.h"
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"

@@ -1,6 +1,8 @@
 #include "indexer/dictionary.h"
 
 #include "runtime/console.h"
+#include "runtime/io_result.h"
+#include "runtime/memory.h"
 #include "runtime/program.h"
 
 std::string DictionaryName;

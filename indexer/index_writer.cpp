@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "indexer/dictionary.h"
 
 namespace {

@@ -1,8 +1,11 @@
 // Where a processor fault happened, read from the machine state that Linux
 // saves for a signal handler: the address of the faulting instruction and
-// whether its data access was a write. Each machine keeps them differently;
-// where the saved state says nothing of the access (an emulator may leave
-// the record out), the faulting instruction itself is decoded. Only the
+// whether its data access was a write. Each machine keeps them differently.
+// Whether the access wrote is told only by the fault's syndrome record that
+// the kernel saves with it (ESR among an arm64 signal frame's records, the
+// fault status in 32-bit ARM's error code, the error code of an x86-64 page
+// fault); where the saved state holds no such record (s390x keeps none, and
+// user-mode QEMU leaves it out on ARM), the access counts as a read. Only the
 // POSIX backend and its tests include this header.
 #pragma once
 
@@ -28,16 +31,5 @@ bool FindA64FaultStatus(const unsigned char* records, std::size_t size, std::uin
 
 /// Whether an arm64 fault status tells of a data access that was a write.
 bool A64StatusWrites(std::uint64_t status);
-
-// The decoders below tell whether a memory-accessing instruction writes;
-// only their answers for loads and stores mean anything, since only those
-// fault on data.
-
-/// Whether an A64 (arm64) load or store writes.
-bool A64InstructionWrites(std::uint32_t instruction);
-/// Whether an A32 (32-bit ARM state) load or store writes.
-bool A32InstructionWrites(std::uint32_t instruction);
-/// Whether a T32 (Thumb state) load or store writes, by its first halfword.
-bool T32InstructionWrites(std::uint16_t first);
 
 }  // namespace platform::posix

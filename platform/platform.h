@@ -5,9 +5,13 @@
 // is included here or above it, and every name lives in `platform`, so that
 // this header can stand next to the system's own declarations.
 //
-// Every call goes through `platform::Calls`, a table of function pointers
-// that tests may replace entry by entry to make a chosen call fail with a
-// chosen code or to pretend that a handle is a console.
+// Every service but four goes through `platform::Calls`, a table of function
+// pointers that tests may replace entry by entry to make a chosen call fail
+// with a chosen code or to pretend that a handle is a console. The four hold
+// nothing to fake: GetLastError and SetLastError read and set the layer's own
+// error number, a variable that backends and fakes set alike; IsPathSeparator
+// answers from the system's rule for paths; and Startup runs once, before
+// anything else, to prepare what the entries then read.
 #pragma once
 
 #include <cstdint>
@@ -121,8 +125,9 @@ inline bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.Volume == b.Volume && a.Index == b.Index;
 }
 
-/// The table behind every service below. Tests may replace entries and must
-/// restore them.
+/// The table behind every service below but GetLastError, SetLastError,
+/// IsPathSeparator and Startup. Tests may replace entries and must restore
+/// them.
 struct CallTable {
   const char* (*GetCommandLineA)();
   /// The `index`-th argument after the program name exactly as the system

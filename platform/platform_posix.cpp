@@ -3,7 +3,12 @@
 // completing interrupted, short and would-block transfers, opening or
 // creating a file without emptying it, keeping files off the standard
 // descriptors, and turning signals into system exceptions.
-// Every system call that can fail goes through `SystemCalls`.
+//
+// Every system call goes through `SystemCalls`, so that a test can choose
+// its answer, except these, which cannot fail as they are made here and
+// which no test needs to replace: `signal` in Startup (ignoring SIGPIPE and
+// SIGXFSZ), `getrlimit`, `getpid` and `raise` in the fault handler, and
+// `_exit` and `exit`, which end the process.
 #include "platform/platform_posix.h"
 
 #include <algorithm>
@@ -32,8 +37,22 @@ int CallFcntlLock(int fd, int command, struct flock* lock) { return fcntl(fd, co
 }  // namespace
 
 SystemCallTable SystemCalls = {
-    CallOpen, read,      write,  fstat, stat, close,    CallFcntl, CallFcntlLock,
-    lseek,    ftruncate, unlink, poll,  readlink, isatty,
+    .Open = CallOpen,
+    .Read = read,
+    .Write = write,
+    .Fstat = fstat,
+    .Stat = stat,
+    .Close = close,
+    .Fcntl = CallFcntl,
+    .FcntlLock = CallFcntlLock,
+    .Lseek = lseek,
+    .Ftruncate = ftruncate,
+    .Unlink = unlink,
+    .Poll = poll,
+    .Readlink = readlink,
+    .Isatty = isatty,
+    .Sigaltstack = sigaltstack,
+    .Sigaction = sigaction,
 };
 
 std::uint32_t TranslateErrno(int error) {
@@ -89,7 +108,10 @@ bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 /// Waits until a descriptor that was set non-blocking by someone else (a
 /// parent sharing the pipe, say) can move bytes in the given direction.
-bool WaitUntilReady(int fd, short events) {
+/// Not inlined into the transfer loop: the entry handed to poll makes this
+/// frame one that the stack protector guards, and the guard then costs
+/// only when a transfer has to wait.
+DICT_NOINLINE bool WaitUntilReady(int fd, short events) {
   pollfd entry{fd, events, 0};
   for (;;) {
     if (SystemCalls.Poll(&entry, 1, -1) >= 0) return true;
@@ -456,18 +478,25 @@ void FaultHandler(int signal, siginfo_t* info, void* context) {
   _exit(1);
 }
 
+// The handler runs on a stack of its own, where a stack overflow can still
+// be reported. Should the system refuse that stack, the handler is set all
+// the same, to run on the stack that faulted: every other fault is still
+// reported, and a stack overflow ends the process as an unhandled SIGSEGV
+// does, without a report.
 void PosixSetFilter(ExceptionFilter filter) {
   Filter = filter;
   static char alternateStack[1 << 16];
   stack_t stack {};
   stack.ss_sp = alternateStack;
   stack.ss_size = sizeof alternateStack;
-  sigaltstack(&stack, nullptr);
   struct sigaction action {};
   action.sa_sigaction = FaultHandler;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  action.sa_flags = SA_SIGINFO | SA_RESETHAND;
+  if (SystemCalls.Sigaltstack(&stack, nullptr) == 0) action.sa_flags |= SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(signal, &action, nullptr);
+  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+    SystemCalls.Sigaction(signal, &action, nullptr);
+  }
 }
 
 extern "C" char __executable_start;
@@ -500,11 +529,25 @@ std::string ExecutablePath() {
 }  // namespace
 
 CallTable Calls = {
-    PosixGetCommandLine, PosixGetArgumentAsGiven, PosixGetModuleFileName, PosixGetStdHandle,     PosixGetFileType,
-    PosixCreateFile,     PosixReadFile,          PosixWriteFile,        PosixGetFileSize,
-    PosixSetEndOfFile,   PosixCloseHandle,       PosixDeleteFile,       PosixIdentityByHandle,
-    PosixIdentityByName, PosixMessageBeep,       PosixMessageBox,       PosixSetFilter,
-    PosixGetModuleHandle, PosixExitProcess,
+    .GetCommandLineA = PosixGetCommandLine,
+    .GetArgumentAsGiven = PosixGetArgumentAsGiven,
+    .GetModuleFileNameA = PosixGetModuleFileName,
+    .GetStdHandle = PosixGetStdHandle,
+    .GetFileType = PosixGetFileType,
+    .CreateFileA = PosixCreateFile,
+    .ReadFile = PosixReadFile,
+    .WriteFile = PosixWriteFile,
+    .GetFileSizeEx = PosixGetFileSize,
+    .SetEndOfFile = PosixSetEndOfFile,
+    .CloseHandle = PosixCloseHandle,
+    .DeleteFileA = PosixDeleteFile,
+    .GetFileInformationByHandle = PosixIdentityByHandle,
+    .QueryFileIdentity = PosixIdentityByName,
+    .MessageBeep = PosixMessageBeep,
+    .MessageBoxA = PosixMessageBox,
+    .SetUnhandledExceptionFilter = PosixSetFilter,
+    .GetModuleHandleA = PosixGetModuleHandle,
+    .ExitProcess = PosixExitProcess,
 };
 
 std::uint32_t GetLastError() { return LastError; }

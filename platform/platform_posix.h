@@ -2,10 +2,12 @@
 // replace entry by entry: the backend's own loops (interrupted and short
 // transfers, waiting on a non-blocking descriptor, moving a new descriptor
 // above the standard ones, creating without emptying, translating errno) can
-// then be driven through every path, and any step after an open can be made
-// to fail. Only the backend and its tests include this header.
+// then be driven through every path, any step after an open can be made to
+// fail, and the setting up of the fault handlers can be watched and made to
+// fail. Only the backend and its tests include this header.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <fcntl.h>
 #include <poll.h>
@@ -30,6 +32,9 @@ struct SystemCallTable {
   int (*Poll)(struct pollfd* fds, nfds_t count, int timeout);
   ssize_t (*Readlink)(const char* path, char* buffer, size_t size);
   int (*Isatty)(int fd);
+  /// Sets the stack that signal handlers asking for one run on.
+  int (*Sigaltstack)(const stack_t* stack, stack_t* old);
+  int (*Sigaction)(int signal, const struct sigaction* action, struct sigaction* old);
 };
 
 extern SystemCallTable SystemCalls;

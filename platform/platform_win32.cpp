@@ -372,11 +372,25 @@ void Win32ExitProcess(std::uint32_t status) {
 }  // namespace
 
 CallTable Calls = {
-    Win32GetCommandLine,  Win32GetArgumentAsGiven, Win32GetModuleFileName, Win32GetStdHandle,    Win32GetFileType,
-    Win32CreateFile,      Win32ReadFile,          Win32WriteFile,       Win32GetFileSize,
-    Win32SetEndOfFile,    Win32CloseHandle,       Win32DeleteFile,      Win32IdentityByHandle,
-    Win32IdentityByName,  Win32MessageBeep,       Win32MessageBox,      Win32SetFilter,
-    Win32GetModuleHandle, Win32ExitProcess,
+    .GetCommandLineA = Win32GetCommandLine,
+    .GetArgumentAsGiven = Win32GetArgumentAsGiven,
+    .GetModuleFileNameA = Win32GetModuleFileName,
+    .GetStdHandle = Win32GetStdHandle,
+    .GetFileType = Win32GetFileType,
+    .CreateFileA = Win32CreateFile,
+    .ReadFile = Win32ReadFile,
+    .WriteFile = Win32WriteFile,
+    .GetFileSizeEx = Win32GetFileSize,
+    .SetEndOfFile = Win32SetEndOfFile,
+    .CloseHandle = Win32CloseHandle,
+    .DeleteFileA = Win32DeleteFile,
+    .GetFileInformationByHandle = Win32IdentityByHandle,
+    .QueryFileIdentity = Win32IdentityByName,
+    .MessageBeep = Win32MessageBeep,
+    .MessageBoxA = Win32MessageBox,
+    .SetUnhandledExceptionFilter = Win32SetFilter,
+    .GetModuleHandleA = Win32GetModuleHandle,
+    .ExitProcess = Win32ExitProcess,
 };
 
 std::uint32_t GetLastError() { return LastError; }

@@ -1,15 +1,13 @@
 #include "runtime/console.h"
 
+#include <charconv>
 #include <cstring>
 
-#include "platform/builtins.h"
-#include "runtime/exceptions.h"
+#include "runtime/io_result.h"
 
 ConsoleStream ConsoleOutput;
 
 namespace {
-
-std::int32_t IOResult = 0;
 
 /// Opens the console stream on standard output: the first write of the run
 /// does this. An unusable handle leaves the writer closed.
@@ -48,26 +46,11 @@ TextWriter& OpenedWriter(ConsoleStream& console) {
   return console.Writer;
 }
 
-void SetIOResult(std::int32_t code) { IOResult = code; }
-
-void RecordSystemError() { SetIOResult(static_cast<std::int32_t>(platform::GetLastError())); }
-
-std::int32_t TakeIOResult() {
-  std::int32_t code = IOResult;
-  IOResult = 0;
-  return code;
-}
-
-// Not inlined, so that the return address is the place of the check.
-DICT_NOINLINE void CheckIOResult() {
-  if (IOResult == 0) return;
-  ReleaseExceptionReserve();
-  EInOutError error(TakeIOResult());
-  error.RaiseAddress = DICT_RETURN_ADDRESS() - platform::GetModuleHandleA();
-  throw error;
-}
-
-bool DrainTextBuffer(TextWriter& writer) {
+// Not inlined into the writers, whose usual case only stores bytes: the
+// count of bytes written, handed to the system by address, makes this frame
+// one that the stack protector guards, and the guard then costs only when a
+// buffer goes out.
+DICT_NOINLINE bool DrainTextBuffer(TextWriter& writer) {
   if (writer.Waiting == 0) return true;
   std::uint64_t count = writer.Waiting;
   std::uint64_t done = 0;
@@ -81,7 +64,9 @@ bool DrainTextBuffer(TextWriter& writer) {
   return true;
 }
 
-void WriteText(TextWriter& writer, const char* text, std::size_t length) {
+// Not inlined into WriteLineEnd, whose usual case would then pay for this
+// loop's registers.
+DICT_NOINLINE void WriteText(TextWriter& writer, const char* text, std::size_t length) {
   if (!ReadyForOutput(writer)) return;
   while (length > 0) {
     std::size_t room = TextBufferSize - writer.Waiting;
@@ -100,8 +85,9 @@ void WriteText(TextWriter& writer, const std::string& text) {
 }
 
 void WriteInteger(TextWriter& writer, std::int32_t value) {
-  char digits[12];
-  WriteText(writer, digits, FormatDecimal(digits, sizeof digits, value));
+  char digits[11];  // room for "-2147483648"
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  WriteText(writer, digits, static_cast<std::size_t>(end - digits));
 }
 
 void WriteCharacter(TextWriter& writer, char byte) {
@@ -138,9 +124,10 @@ void FlushText(TextWriter& writer) {
 }
 
 bool WriteWithConsoleText(const char* text, std::size_t length) {
-  std::int32_t saved = IOResult;
+  // Opening the stream records nothing of its own: the code is put back.
+  std::int32_t saved = TakeIOResult();
   TextWriter& writer = OpenedWriter(ConsoleOutput);
-  IOResult = saved;
+  SetIOResult(saved);
   if (!writer.IsOpen || writer.WriteFailed) return false;
   // One request, so that a failure leaves nothing of the text behind.
   char whole[TextBufferSize + 512];

@@ -1,10 +1,11 @@
-// Buffered text output, the console stream and the I/O result code.
+// Buffered text output and the console stream.
 //
 // A text writer collects bytes in a 128-byte buffer and hands them to the
 // system in whole buffers; on a character device every group of writes is
 // pushed out at its end as well. Bytes pass unchanged: an LF is never turned
 // into CR LF. Failures are never thrown here: they are recorded in the I/O
-// result code, which the caller checks after each group of writes.
+// result code (runtime/io_result.h), which the caller checks after each
+// group of writes.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +14,6 @@
 #include "platform/platform.h"
 
 inline constexpr std::uint32_t TextBufferSize = 128;
-
-/// I/O result codes of the runtime itself (the others are system error
-/// numbers).
-inline constexpr std::int32_t ReadBeyondEndOfFile = 100;
-inline constexpr std::int32_t DiskFull = 101;
-inline constexpr std::int32_t FileNotOpen = 103;
-inline constexpr std::int32_t FileNotOpenForInput = 104;
-inline constexpr std::int32_t FileNotOpenForOutput = 105;
 
 /// The buffered writer behind console output and every text file a program
 /// writes: bytes wait in the buffer until it is full, or until a push finds
@@ -49,18 +42,6 @@ extern ConsoleStream ConsoleOutput;
 
 /// Binds the console stream to standard output without opening it.
 void BindStandardOutput(ConsoleStream& console);
-
-/// Records a failure; replaces any earlier code. Successes never clear it.
-void SetIOResult(std::int32_t code);
-
-/// Records the error number of the system call that just failed.
-void RecordSystemError();
-
-/// Returns the I/O result code and resets it to 0.
-std::int32_t TakeIOResult();
-
-/// Raises `EInOutError` when the I/O result code is not 0 (and resets it).
-void CheckIOResult();
 
 // Writing, the same on every writer. A write on a writer that is not open
 // records 105 and drops its bytes; a push on one records 103.

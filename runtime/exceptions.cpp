@@ -1,5 +1,6 @@
 #include "runtime/exceptions.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -30,34 +31,32 @@ struct FixedText {
   std::size_t Length = 0;
 
   void Append(const char* text, std::size_t count) {
-    for (std::size_t i = 0; i < count && Length < Size; ++i) Out[Length++] = text[i];
+    if (count > Size - Length) count = Size - Length;
+    std::memcpy(Out + Length, text, count);
+    Length += count;
   }
   void Append(const char* text) { Append(text, std::strlen(text)); }
+  /// `count` bytes of `text`, after as many `fill` bytes as bring them to
+  /// `width` places.
+  void AppendPadded(const char* text, std::size_t count, int width, char fill) {
+    for (auto place = static_cast<int>(count); place < width; ++place) Append(&fill, 1);
+    Append(text, count);
+  }
   /// Upper-case hexadecimal, zero-padded to at least `width` digits.
   void AppendHex(std::uint64_t value, int width) {
     char digits[16];
-    int count = 0;
-    do {
-      digits[count++] = "0123456789ABCDEF"[value & 15];
-      value >>= 4;
-    } while (value != 0);
-    for (int i = count; i < width; ++i) Append("0", 1);
-    while (count > 0) Append(&digits[--count], 1);
+    char* end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
+    for (char* digit = digits; digit != end; ++digit) {
+      if (*digit >= 'a') *digit = static_cast<char>(*digit - 'a' + 'A');
+    }
+    AppendPadded(digits, static_cast<std::size_t>(end - digits), width, '0');
   }
   /// Decimal, with "-" before a negative value; `width` places at least,
   /// right-aligned with spaces.
   void AppendDecimal(std::int32_t value, int width = 0) {
-    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value)
-                                        : static_cast<std::uint32_t>(value);
-    char digits[12];
-    int count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) digits[count++] = '-';
-    for (int i = count; i < width; ++i) Append(" ", 1);
-    while (count > 0) Append(&digits[--count], 1);
+    char digits[11];  // room for "-2147483648"
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    AppendPadded(digits, static_cast<std::size_t>(end - digits), width, ' ');
   }
   /// The message of a system exception that has no class of its own.
   void AppendExternalMessage(std::uint32_t code) {
@@ -80,10 +79,9 @@ void ReleaseExceptionReserve() {
   ExceptionReserve = nullptr;
 }
 
-std::size_t FormatDecimal(char* out, std::size_t size, std::int32_t value, int width) {
-  FixedText text{out, size};
-  text.AppendDecimal(value, width);
-  return text.Length;
+std::uintptr_t CodeOffset(std::uintptr_t address) {
+  std::uintptr_t base = GetModuleHandleA();
+  return address >= base ? address - base : address;
 }
 
 EInOutError::EInOutError(std::int32_t code) : Exception(InOutErrorMessage(code)), ErrorCode(code) {}

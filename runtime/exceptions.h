@@ -71,6 +71,16 @@ DECLARE_CODED_EXCEPTION_CLASS(EExternalException, std::uint32_t, ExceptionCode);
 #undef DECLARE_CODED_EXCEPTION_CLASS
 #undef DECLARE_EXCEPTION_CLASS
 
+/// The message of `EOutOfMemory`. It fits a string's own storage, so that
+/// neither making nor copying an exception that carries it takes memory from
+/// the heap.
+inline constexpr const char* OutOfMemoryMessage = "Out of memory";
+
+/// The offset of a code address from the start of the program's code, as
+/// `RaiseAddress` and the reports give it; an address below that start is
+/// given as it is.
+std::uintptr_t CodeOffset(std::uintptr_t address);
+
 /// Sets a block of memory aside and has every allocation that the heap
 /// cannot satisfy give it back before `std::bad_alloc` is raised: raising
 /// an exception takes memory for the exception object too, and where the
@@ -90,11 +100,6 @@ std::string InOutErrorMessage(std::int32_t code);
 /// The same message written into `out` (no terminating 0), without the
 /// heap. Returns the length written.
 std::size_t FormatInOutErrorMessage(char* out, std::size_t size, std::int32_t code);
-
-/// Writes `value` in decimal into `out` (no terminating 0), with "-" before a
-/// negative value, right-aligned with spaces in `width` places at least.
-/// Uses no heap. Returns the length written.
-std::size_t FormatDecimal(char* out, std::size_t size, std::int32_t value, int width = 0);
 
 /// The longest report either format produces; every class and message of
 /// the runtime fits.

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 
 namespace {
 

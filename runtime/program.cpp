@@ -1,6 +1,5 @@
 #include "runtime/program.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -9,12 +8,9 @@
 #include "platform/builtins.h"
 #include "runtime/console.h"
 #include "runtime/exceptions.h"
+#include "runtime/io_result.h"
 
 namespace {
-
-/// Raised for exhausted memory. Its message fits the string's own storage,
-/// so neither making nor copying it takes memory from the heap.
-const EOutOfMemory OutOfMemoryError("Out of memory");
 
 /// Set once the program has declared itself a console program; before that,
 /// reports go to a message box.
@@ -29,15 +25,9 @@ void ComputeModuleName() {
   std::size_t start = path.size();
   while (start > 0 && !platform::IsPathSeparator(path[start - 1])) --start;
   ModuleNameLength = path.size() - start;
-  if (ModuleNameLength > 63) ModuleNameLength = 63;
-  for (std::size_t i = 0; i < ModuleNameLength; ++i) ModuleNameText[i] = path[start + i];
+  if (ModuleNameLength > sizeof ModuleNameText - 1) ModuleNameLength = sizeof ModuleNameText - 1;
+  std::memcpy(ModuleNameText, path.data() + start, ModuleNameLength);
   ModuleNameText[ModuleNameLength] = 0;
-}
-
-/// The offset of a code address from the start of the program's code.
-std::uintptr_t CodeOffset(std::uintptr_t address) {
-  std::uintptr_t base = platform::GetModuleHandleA();
-  return address >= base ? address - base : address;
 }
 
 [[noreturn]] void HaltWithExceptionReport(const char* className, const char* message,
@@ -72,7 +62,7 @@ void HaltWithReport(const char* report, std::size_t length, std::int32_t status,
   if (length > ReportCapacity) length = ReportCapacity;
   if (!IsConsole) {
     char text[ReportCapacity + 1];
-    for (std::size_t i = 0; i < length; ++i) text[i] = report[i];
+    std::memcpy(text, report, length);
     text[length] = 0;
     if (isRuntimeError) {
       platform::MessageBoxA(text, "Error", platform::MessageBoxOk);
@@ -83,7 +73,7 @@ void HaltWithReport(const char* report, std::size_t length, std::int32_t status,
     platform::ExitProcess(static_cast<std::uint32_t>(status));
   }
   char line[ReportCapacity + 2];
-  for (std::size_t i = 0; i < length; ++i) line[i] = report[i];
+  std::memcpy(line, report, length);
   line[length] = '\r';
   line[length + 1] = '\n';
   // Standard output, after what it still holds; failing that, standard
@@ -118,8 +108,8 @@ void RunProgram(int argc, char** argv, MainProcedure mainBlock) {
     HaltWithExceptionReport(error.ClassName(), error.Message.data(), error.Message.size(),
                             error.RaiseAddress);
   } catch (const std::bad_alloc&) {
-    const Exception& error = OutOfMemoryError;
-    HaltWithExceptionReport(error.ClassName(), error.Message.data(), error.Message.size(), 0);
+    HaltWithExceptionReport(EOutOfMemory::Name, OutOfMemoryMessage,
+                            std::strlen(OutOfMemoryMessage), 0);
   } catch (const std::exception& error) {
     HaltWithExceptionReport(Exception::Name, error.what(), std::strlen(error.what()), 0);
   } catch (...) {
@@ -150,17 +140,3 @@ void HaltWithMessage(const std::string& message, StopAlert alert) {
   if (alert == StopAlert::Beep) AlertBeep();
   HaltWithStatus(ExitStopped);
 }
-
-DICT_NOINLINE std::uint8_t* AllocateMemory(std::uint64_t size) {
-  if (size == 0) return nullptr;
-  void* block = size > SIZE_MAX ? nullptr : std::malloc(static_cast<std::size_t>(size));
-  if (block == nullptr) {
-    ReleaseExceptionReserve();
-    EOutOfMemory error(OutOfMemoryError);
-    error.RaiseAddress = CodeOffset(DICT_RETURN_ADDRESS());
-    throw error;
-  }
-  return static_cast<std::uint8_t*>(block);
-}
-
-void FreeMemory(std::uint8_t* block) { std::free(block); }

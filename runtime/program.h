@@ -52,8 +52,3 @@ enum class StopAlert { Silent, Beep };
 /// deletes nothing.
 [[noreturn]] void HaltWithMessage(const std::string& message, StopAlert alert);
 
-/// A block of exactly `size` bytes; raises `EOutOfMemory` when there is none.
-/// A size of 0 gives no block and is no failure.
-std::uint8_t* AllocateMemory(std::uint64_t size);
-void FreeMemory(std::uint8_t* block);
-

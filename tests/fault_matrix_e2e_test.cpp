@@ -630,7 +630,10 @@ TEST(FaultMatrixSignals, AFaultSignalFromAnotherProcessIsNoFault) {
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.Signal, signal);
     EXPECT_EQ(run.Stdout, tessmark_text::Banner.substr(0, 128));
-    EXPECT_EQ(run.Stderr, "");
+    // An emulator says on standard error that its program died.
+    if (!UnderEmulator()) {
+      EXPECT_EQ(run.Stderr, "");
+    }
   }
   setrlimit(RLIMIT_CORE, &saved);
 }

@@ -13,6 +13,8 @@
 
 #include "runtime/arguments.h"
 #include "runtime/console.h"
+#include "runtime/io_result.h"
+#include "runtime/memory.h"
 #include "runtime/program.h"
 
 namespace {

@@ -2,7 +2,9 @@
 // after the text already waiting in the console buffer, and exit status 1.
 // The tools themselves never fault, so a small program provokes each one.
 // What a fault report can say depends on the machine; each case states what
-// it checks there, and a fault the machine cannot produce is skipped.
+// it checks there, and a fault the machine cannot produce is skipped, as is
+// the kind of an access where the run is not told it (after the rest of the
+// report is checked).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -27,6 +29,20 @@ namespace {
 #define DICT_WRITE_KIND "Write"
 #endif
 
+/// Why this run cannot check the kind of an access, or null. On arm64 and
+/// 32-bit ARM the kernel hands the fault handler the fault's syndrome record,
+/// which tells a write from a read; user-mode QEMU leaves it out, and every
+/// access is then reported as a read (docs/differences.md).
+const char* AccessKindUntold() {
+#if defined(__aarch64__) || defined(__arm__)
+  if (UnderEmulator()) {
+    return "under the emulator the signal frame holds no syndrome record, so the report says "
+           "Read for every access; the rest of the report was checked";
+  }
+#endif
+  return nullptr;
+}
+
 // Integer division by zero traps on x86-64 and s390x only.
 #if defined(__aarch64__)
 constexpr const char* NoDivideTrap =
@@ -43,24 +59,26 @@ struct FaultCase {
   const char* Fault;
   const char* ClassName;
   // The message, with the full stop the report adds; an access violation's
-  // captures the absolute code address it names.
+  // captures the absolute code address it names and the kind of the access.
   const char* MessagePattern;
   const char* Unavailable;  // why the machine cannot produce the fault, or null
+  const char* AccessKind;  // what an access violation's message says it was
 };
 
 const FaultCase FaultCases[] = {
     {"read", "EAccessViolation",
-     "Access violation at address ([0-9A-F]{8,16})\\. Read of address " DICT_READ_DATA "\\.",
-     nullptr},
+     "Access violation at address ([0-9A-F]{8,16})\\. (Read|Write) of address " DICT_READ_DATA
+     "\\.",
+     nullptr, "Read"},
     {"write", "EAccessViolation",
-     "Access violation at address ([0-9A-F]{8,16})\\. " DICT_WRITE_KIND " of address "
-     DICT_WRITE_DATA "\\.",
-     nullptr},
-    {"divide", "EDivByZero", "Division by zero\\.", NoDivideTrap},
+     "Access violation at address ([0-9A-F]{8,16})\\. (Read|Write) of address " DICT_WRITE_DATA
+     "\\.",
+     nullptr, DICT_WRITE_KIND},
+    {"divide", "EDivByZero", "Division by zero\\.", NoDivideTrap, nullptr},
     // Caught on the handler's own stack, though the program's is used up.
-    {"stack", "EStackOverflow", "Stack overflow\\.", nullptr},
+    {"stack", "EStackOverflow", "Stack overflow\\.", nullptr, nullptr},
     // The allocation fails; the report needs no memory of its own.
-    {"memory", "EOutOfMemory", "Out of memory\\.", nullptr},
+    {"memory", "EOutOfMemory", "Out of memory\\.", nullptr, nullptr},
 };
 
 void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.Fault; }
@@ -91,6 +109,8 @@ TEST_P(FaultReport, FollowsBufferedTextAndEndsWithStatusOne) {
   EXPECT_GT(absolute, offset) << run.Stdout;
   EXPECT_EQ(loadAddress % 4096, 0u) << run.Stdout;
   EXPECT_LT(offset, std::filesystem::file_size(FAULT_RAISER_PATH)) << run.Stdout;
+  if (const char* untold = AccessKindUntold()) GTEST_SKIP() << untold;
+  EXPECT_EQ(match[3].str(), c.AccessKind) << run.Stdout;
 }
 
 INSTANTIATE_TEST_SUITE_P(EachFault, FaultReport, ::testing::ValuesIn(FaultCases),

@@ -147,29 +147,54 @@ class SampleDictionary(ReaderTestBase):
         shutil.copy(self.dic.path, odd.replace("odd", "no-index"))
         with open(odd + ".IND", "wb") as f:
             f.write(read(self.dic.path + ".IND")[:-1])
+        no_index = odd.replace("odd", "no-index")
+        usage = "usage: index_reader.py [-h] DICT N\n       index_reader.py [-h] DICT -f WORD\n"
         cases = [
-            # (dictionary, arguments, exit status, text expected on stderr)
-            (self.dic.path, ["12"], 1, "no line 12"),
+            # (dictionary, arguments, exit status, stderr: the whole text
+            # when it ends in a newline, else the start of its one line
+            # after the usage). Argument errors give the usage and
+            # argparse's "prog: error:" line; the others one line of their
+            # own, after the program's name.
+            (self.dic.path, ["12"], 1, "index_reader.py: no line 12 in the index\n"),
             (self.dic.path, ["-f", "無い"], 1, ""),
-            (self.dic.path, [], 2, "DICT N"),
-            (self.dic.path, ["1", "2"], 2, "DICT N"),
-            (self.dic.path, ["one"], 2, "DICT N"),
-            (self.dic.path, ["--first", "1"], 2, "usage: index_reader.py"),
-            (self.dic.path, ["-f"], 2, "DICT -f WORD"),
-            (self.dic.path, ["1", "-f", "見本"], 2, "DICT -f WORD"),
-            (self.dic.path + ".missing", ["1"], 2, "No such file"),
-            (odd.replace("odd", "no-index"), ["1"], 2, "No such file"),
-            (stale("shortened"), ["11"], 2, "does not fit"),
-            (stale("swapped"), ["0"], 2, "does not fit"),
-            (stale("swapped"), ["-f", "見本"], 2, "does not fit"),
-            (odd, ["0"], 2, "not a multiple of 4"),
+            (self.dic.path, [], 2, usage + "index_reader.py: error: one of the arguments N -f"),
+            (self.dic.path, ["1", "2"], 2, usage + "index_reader.py: error: unrecognized arguments: 2\n"),
+            (self.dic.path, ["one"], 2, usage + "index_reader.py: error: argument N: not a line"),
+            (self.dic.path, ["--first", "1"], 2, usage + "index_reader.py: error: "),
+            (self.dic.path, ["-f"], 2, usage + "index_reader.py: error: argument -f: expected"),
+            (self.dic.path, ["1", "-f", "見本"], 2, usage + "index_reader.py: error: argument -f:"),
+            (self.dic.path + ".missing", ["1"], 2,
+             f"index_reader.py: {self.dic.path}.missing: No such file or directory\n"),
+            (no_index, ["1"], 2,
+             f"index_reader.py: {no_index}.IND not found: run corvane {no_index} first\n"),
+            (stale("shortened"), ["11"], 2,
+             f"index_reader.py: {stale('shortened')}.IND: line 0: the index does not fit"),
+            (stale("swapped"), ["0"], 2, f"index_reader.py: {stale('swapped')}.IND: line 0: "),
+            (stale("swapped"), ["-f", "見本"], 2, f"index_reader.py: {stale('swapped')}.IND: line 0"),
+            (odd, ["0"], 2, f"index_reader.py: {odd}.IND: size 47 is not a multiple of 4\n"),
         ]
         for dic, args, status, message in cases:
             with self.subTest(dic=os.path.basename(dic), args=args):
                 got, out, err = reader(dic, *args)
-                self.assertEqual(got, status, err)
-                self.assertIn(message, err)
-                self.assertEqual(out, "")
+                self.assertEqual((got, out), (status, ""), err)
+                if message.endswith("\n") or not message:
+                    self.assertEqual(err, message)
+                else:
+                    self.assertTrue(err.startswith(message), err)
+                    self.assertEqual(err.count("\n"), message.count("\n") + 1, err)
+
+    def test_closed_output_ends_quietly(self):
+        # The reading end is closed before the reader writes, as when head
+        # has taken its lines: the first write fails with EPIPE, whether in
+        # the search or at exit.
+        for args in (["3"], ["-f", "見本"]):
+            with self.subTest(args=args):
+                read_end, write_end = os.pipe()
+                os.close(read_end)
+                run = subprocess.run([sys.executable, READER, self.dic.path, *args],
+                                     stdout=write_end, stderr=subprocess.PIPE)
+                os.close(write_end)
+                self.assertEqual((run.returncode, run.stderr.decode()), (0, ""))
 
 
 class CommandLine(unittest.TestCase):

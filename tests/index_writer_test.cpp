@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "platform/platform.h"
 #include "indexer/blockfile.h"
 #include "indexer/dictionary.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/exceptions.h"
 #include "platform/platform.h"
 #include "converter/line_copy.h"

@@ -1,12 +1,13 @@
 // The POSIX backend through its table of raw system calls: every loop and
 // translation in it (interrupted calls, short transfers, descriptors that
 // would block, new files kept off the standard descriptors, opening or
-// creating without emptying, errno values turned into Win32 error numbers)
-// driven by a scripted fake system; and the runtime's create on real files
-// with each step after the open made to fail.
+// creating without emptying, errno values turned into Win32 error numbers,
+// setting up the fault handlers) driven by a scripted fake system; and the
+// runtime's create on real files with each step after the open made to fail.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <deque>
 #include <fcntl.h>
 #include <filesystem>
@@ -15,7 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/platform_posix.h"
-#include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/files.h"
 #include "tests/scoped_table.h"
 #include "tests/tool_runner.h"
@@ -103,9 +104,24 @@ class PosixBackend : public ::testing::Test {
   void SetUp() override {
     Fake = FakeSystem{};
     const auto& real = calls_.Saved();
-    SystemCalls = {FakeOpen,  FakeRead,       FakeWrite,  FakeFstat,      FakeStat,
-                   FakeClose, FakeFcntl,      real.FcntlLock, real.Lseek, real.Ftruncate,
-                   FakeUnlink, FakePoll,      real.Readlink, real.Isatty};
+    SystemCalls = {
+        .Open = FakeOpen,
+        .Read = FakeRead,
+        .Write = FakeWrite,
+        .Fstat = FakeFstat,
+        .Stat = FakeStat,
+        .Close = FakeClose,
+        .Fcntl = FakeFcntl,
+        .FcntlLock = real.FcntlLock,
+        .Lseek = real.Lseek,
+        .Ftruncate = real.Ftruncate,
+        .Unlink = FakeUnlink,
+        .Poll = FakePoll,
+        .Readlink = real.Readlink,
+        .Isatty = real.Isatty,
+        .Sigaltstack = real.Sigaltstack,
+        .Sigaction = real.Sigaction,
+    };
     platform::SetLastError(0);
   }
 
@@ -338,6 +354,49 @@ TEST_F(PosixBackend, QueriesRetryInterruptionsAndTellCharacterDevices) {
   EXPECT_EQ(platform::GetLastError(), platform::ErrorFileNotFound);
   Fake.FileMode = S_IFIFO;
   EXPECT_EQ(platform::GetFileType(4), platform::FileTypePipe);
+}
+
+// ------------------------------------------------------------ fault handlers
+
+/// What setting up the fault handlers asked of the system.
+struct HandlerSetup {
+  int AlternateStackAnswer = 0;  // what the fake sigaltstack answers
+  std::size_t AlternateStackSize = 0;
+  std::vector<int> Signals;  // each sigaction's signal and flags
+  std::vector<int> Flags;
+} Asked;
+
+int FakeSigaltstack(const stack_t* stack, stack_t*) {
+  Asked.AlternateStackSize = stack->ss_size;
+  if (Asked.AlternateStackAnswer != 0) errno = ENOMEM;
+  return Asked.AlternateStackAnswer;
+}
+int FakeSigaction(int signal, const struct sigaction* action, struct sigaction*) {
+  Asked.Signals.push_back(signal);
+  Asked.Flags.push_back(action->sa_flags);
+  return 0;
+}
+
+void IgnoreFault(const platform::ExceptionRecord&) {}
+
+// The handler of every fault signal runs on a stack of its own, where a
+// stack overflow can still be reported. Should the system refuse that stack,
+// the handler is set all the same, to run on the stack that faulted.
+TEST_F(PosixBackend, FaultHandlersRunOnTheirOwnStackWhereTheSystemGivesOne) {
+  SystemCalls.Sigaltstack = FakeSigaltstack;
+  SystemCalls.Sigaction = FakeSigaction;
+  for (int answer : {0, -1}) {
+    SCOPED_TRACE(answer == 0 ? "the stack is given" : "the stack is refused");
+    Asked = HandlerSetup{};
+    Asked.AlternateStackAnswer = answer;
+    platform::SetUnhandledExceptionFilter(IgnoreFault);
+    EXPECT_GT(Asked.AlternateStackSize, 0u);
+    EXPECT_EQ(Asked.Signals, (std::vector<int>{SIGSEGV, SIGBUS, SIGFPE, SIGILL}));
+    for (int flags : Asked.Flags) {
+      EXPECT_EQ(flags & (SA_SIGINFO | SA_RESETHAND), SA_SIGINFO | SA_RESETHAND);
+      EXPECT_EQ((flags & SA_ONSTACK) != 0, answer == 0);
+    }
+  }
 }
 
 // ------------------------------------------- a create that fails on real files

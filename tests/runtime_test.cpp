@@ -14,6 +14,7 @@
 
 #include "runtime/arguments.h"
 #include "runtime/console.h"
+#include "runtime/io_result.h"
 #include "runtime/exceptions.h"
 #include "platform/platform.h"
 #include "tests/fake_system.h"

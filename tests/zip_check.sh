@@ -100,6 +100,41 @@ html_pages() {
 }
 check "corvane.html and tessmark.html are HTML pages of the manuals" html_pages
 
+# What a Windows security scan reads in the programs' headers: they may be
+# loaded anywhere (DYNAMIC_BASE, and a relocation table that survived the
+# package's strip to make it possible), across the 64-bit address space
+# (HIGH_ENTROPY_VA), and their data is never executed (NX_COMPAT).
+if needs x86_64-w64-mingw32-objdump; then
+  randomised() {
+    local exe headers flag
+    for exe in corvane tessmark; do
+      headers=$(x86_64-w64-mingw32-objdump -p "$folder/$exe.exe") || return 1
+      for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+        grep -qx $'\t*'"$flag" <<<"$headers" ||
+          { echo "$exe.exe: no $flag"; grep DllCharacteristics <<<"$headers"; return 1; }
+      done
+      grep -Eq '^Entry 5 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Base Relocation Directory' <<<"$headers" ||
+        { echo "$exe.exe: no relocations"; return 1; }
+    done
+  }
+  check "the programs may be loaded anywhere: DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT" randomised
+fi
+
+# README.txt converts what tessmark cannot (row 84 cells 5 and 6, JIS X 0212,
+# half-width katakana) with a Python command; run here as python3, on an
+# LF-only file holding each of them, it gives the bytes of the manual page's
+# iconv -c recipe.
+python_recipe() {
+  local recipe
+  recipe=$(tr -d '\r' <"$folder/README.txt" | sed -n 's/^  > py -c \(.*\) enamdict enamdict\.sjs$/\1/p')
+  [ -n "$recipe" ] || { echo "README.txt: no py -c command for enamdict"; return 1; }
+  local euc=$scratch/recipe.euc sjs=$scratch/recipe.sjs
+  printf 'a \xf4\xa5\xb0\xa1 /x/\n\xf4\xa6 \x8f\xb0\xa1\x8e\xb1\xa4\xa2\n' >"$euc"
+  eval "python3 -c $recipe \"\$euc\" \"\$sjs\"" &&
+    cmp "$sjs" <(iconv -c -f EUC-JP -t SHIFT_JIS "$euc" | sed 's/$/\r/')
+}
+check "README.txt's Python conversion gives the bytes of iconv -c" python_recipe
+
 # Runs both programs of one folder under Wine in a fresh directory: the
 # examples, tessmark's usage line and a refusal. Console text goes to files
 # (not pipes: Wine's background programs may hold a pipe open), and each
