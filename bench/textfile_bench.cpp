@@ -1,12 +1,11 @@
 // Line reader throughput over a 4 MiB file of dictionary-sized CR LF lines,
 // read as tessmark reads it: AtEndOfText, then ReadLinePiece into a 64 KiB
-// window. The file lives in memory: the platform table's CreateFileA,
-// ReadFile and CloseHandle are replaced, so the figure is the reader's own
-// cost (block fetches of 128 bytes, the search for each line end, the copy
-// into the window) without any disk or system-call time.
+// window. The file lives in memory, in the fake system of
+// tests/fake_system.h (which keeps no log here), so the figure is the
+// reader's own cost (block fetches of 128 bytes, the search for each line
+// end, the copy into the window) without any disk or system-call time.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -14,17 +13,13 @@
 
 #include "bench/sample_lines.h"
 #include "runtime/io_result.h"
-#include "platform/platform.h"
 #include "converter/textfile.h"
-#include "tests/scoped_table.h"
-
-using namespace platform;
+#include "tests/fake_system.h"
 
 namespace {
 
 constexpr std::size_t FileSize = 4 * 1024 * 1024;
 constexpr char FakeName[] = "bench.euc";
-constexpr Handle FakeHandle = 0x7E57;
 
 using bench::SampleLines;
 
@@ -50,39 +45,14 @@ MemoryFile BuildFile() {
   return file;
 }
 
-struct FakeState {
-  const std::string* Data = nullptr;
-  std::size_t Offset = 0;
-} Fake;
-
-Handle FakeCreateFile(const char* /*name*/, std::uint32_t /*access*/, std::uint32_t /*share*/,
-                      std::uint32_t /*disposition*/) {
-  Fake.Offset = 0;
-  return FakeHandle;
-}
-
-/// Serves min(requested, remaining) bytes, 0 at the end, as a disk file does.
-bool FakeReadFile(Handle /*handle*/, void* buffer, std::uint64_t count, std::uint64_t* done) {
-  const std::size_t served =
-      std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Data->size() - Fake.Offset);
-  std::memcpy(buffer, Fake.Data->data() + Fake.Offset, served);
-  Fake.Offset += served;
-  *done = served;
-  return true;
-}
-
-bool FakeCloseHandle(Handle /*handle*/) { return true; }
-
 /// Reads the file from memory through the platform table once per
 /// iteration, taking each line with `readLine`, which returns its length.
 template <typename ReadOneLine>
 void ReadWholeFile(benchmark::State& state, ReadOneLine readLine) {
   const MemoryFile file = BuildFile();
-  const ScopedTable<platform::CallTable> calls(platform::Calls);
-  platform::Calls.CreateFileA = FakeCreateFile;
-  platform::Calls.ReadFile = FakeReadFile;
-  platform::Calls.CloseHandle = FakeCloseHandle;
-  Fake.Data = &file.Bytes;
+  FakeSystem fake;
+  fake.KeepLog = false;
+  fake.AddFile(FakeName, file.Bytes);
   TakeIOResult();
 
   for (auto _ : state) {

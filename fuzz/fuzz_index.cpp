@@ -2,8 +2,8 @@
 // dictionary buffers.
 //
 // The dictionary is put in memory as the loader would leave it; the index
-// file and the console are fakes in the platform table, and ending the
-// process throws an exception of this file that unwinds back here.
+// file and the console are files of the fake system, and ending the process
+// throws the fake's exit that unwinds back here.
 //
 // Input: the first byte chooses the variant, the rest makes the buffer.
 //   bit 0: the console is a character device (else a pipe, drained at the
@@ -40,83 +40,14 @@
 #include "fuzz/fuzz_check.h"
 #include "indexer/dictionary.h"
 #include "indexer/index_writer.h"
+#include "tests/fake_system.h"
 #include "tests/test_support.h"
-#include "tests/scoped_table.h"
 
 using namespace platform;
 
 namespace {
 
-/// Thrown by the fake ExitProcess to come back into the target.
-struct ProcessExit {
-  std::uint32_t Status;
-};
-
 constexpr char DictionaryFileName[] = "fuzz.dic";
-constexpr Handle IndexHandle = 0x1D;
-constexpr Handle ConsoleHandle = 0xC0;
-
-struct FakeSystem {
-  std::string IndexName;
-  bool IndexOpen = false;
-  int IndexCreates = 0;
-  int IndexCloses = 0;
-  std::string IndexBytes;
-  std::string Console;
-  bool ConsoleIsCharDevice = false;
-  int Beeps = 0;
-} Fake;
-
-Handle FakeCreateFile(const char* name, std::uint32_t access, std::uint32_t /*share*/,
-                      std::uint32_t disposition) {
-  Check(Fake.IndexName == name, "the only file created is the index");
-  Check((access & GenericWrite) != 0, "the index is opened for writing");
-  Check(disposition == OpenAlways, "the index is created or opened, to be emptied");
-  Fake.IndexOpen = true;
-  ++Fake.IndexCreates;
-  Fake.IndexBytes.clear();
-  return IndexHandle;
-}
-
-bool FakeWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
-  const char* bytes = static_cast<const char*>(buffer);
-  if (handle == ConsoleHandle) {
-    Fake.Console.append(bytes, static_cast<std::size_t>(count));
-  } else {
-    Check(handle == IndexHandle && Fake.IndexOpen, "writes go to the console or the open index");
-    Check(count == 4, "each index write is one 4-byte record");
-    Fake.IndexBytes.append(bytes, static_cast<std::size_t>(count));
-  }
-  *done = count;
-  return true;
-}
-
-bool FakeCloseHandle(Handle handle) {
-  Check(handle == IndexHandle && Fake.IndexOpen, "only the open index is closed");
-  Fake.IndexOpen = false;
-  ++Fake.IndexCloses;
-  return true;
-}
-
-Handle FakeGetStdHandle(StandardHandle which) {
-  Check(which == StdOutputHandle, "only standard output is used");
-  return ConsoleHandle;
-}
-
-std::uint32_t FakeGetFileType(Handle handle) {
-  if (handle == IndexHandle) return FileTypeDisk;
-  Check(handle == ConsoleHandle, "only the console's and the index's types are asked");
-  return Fake.ConsoleIsCharDevice ? FileTypeChar : FileTypePipe;
-}
-
-bool FakeIdentityByName(const char* /*name*/, FileIdentity* /*identity*/) {
-  SetLastError(ErrorFileNotFound);
-  return false;
-}
-
-void FakeMessageBeep(std::uint32_t /*type*/) { ++Fake.Beeps; }
-
-void FakeExitProcess(std::uint32_t status) { throw ProcessExit{status}; }
 
 struct Expectation {
   std::vector<DecodedRecord> Records;
@@ -186,20 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The loader never leaves an empty dictionary.
   if (buffer.empty()) return 0;
 
-  const ScopedTable<platform::CallTable> calls(platform::Calls);
-  platform::Calls.CreateFileA = FakeCreateFile;
-  platform::Calls.WriteFile = FakeWriteFile;
-  platform::Calls.CloseHandle = FakeCloseHandle;
-  platform::Calls.GetStdHandle = FakeGetStdHandle;
-  platform::Calls.GetFileType = FakeGetFileType;
-  platform::Calls.QueryFileIdentity = FakeIdentityByName;
-  platform::Calls.GetFileInformationByHandle = FakeFileIdentity;
-  platform::Calls.SetEndOfFile = FakeSetEndOfFile;
-  platform::Calls.MessageBeep = FakeMessageBeep;
-  platform::Calls.ExitProcess = FakeExitProcess;
-  Fake = FakeSystem{};
-  Fake.ConsoleIsCharDevice = (data[0] & 1) != 0;
-  Fake.IndexName = std::string(DictionaryFileName) + ".IND";
+  FakeSystem fake;
+  fake.AddFile(FakeSystem::StandardOutput, "", (data[0] & 1) != 0 ? FileTypeChar : FileTypePipe);
+  const std::string indexName = std::string(DictionaryFileName) + ".IND";
   BindStandardOutput(ConsoleOutput);
   TakeIOResult();
 
@@ -214,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     BuildIndex();
     // Program end drains what the console still holds.
     DrainTextBuffer(ConsoleOutput);
-  } catch (const ProcessExit& exit) {
+  } catch (const FakeSystem::Exit& exit) {
     stopped = true;
     Check(exit.Status == ExitStopped, "a refused line ends the run with status 2");
   } catch (const Exception& error) {
@@ -226,18 +146,53 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Expectation expected = ModelIndex(buffer);
   Check(stopped == expected.Stops, "the run stops exactly at an invalid line");
-  Check(Fake.IndexCreates == 1, "the index is created once");
-  Check(Fake.IndexBytes.size() % 4 == 0, "the index holds whole records");
-  Check(DecodeRecords(Fake.IndexBytes) == expected.Records,
-        "the records describe the lines of the model");
-  if (stopped) {
-    Check(Fake.IndexOpen && Fake.IndexCloses == 0, "a stopped run leaves the index open");
-    Check(Fake.Beeps == 1, "a stopped run sounds the alert once");
-  } else {
-    Check(!Fake.IndexOpen && Fake.IndexCloses == 1, "a complete run closes the index once");
-    Check(Fake.Beeps == 0, "a complete run sounds no alert");
+  int creates = 0;
+  int closes = 0;
+  int beeps = 0;
+  for (const FakeSystem::Request& request : fake.Log()) {
+    const bool onIndex = request.Name == indexName;
+    const bool onConsole = request.Name == FakeSystem::StandardOutput;
+    switch (request.Kind) {
+      case FakeSystem::Call::CreateFileA:
+        Check(onIndex, "the only file created is the index");
+        Check((request.Access & GenericWrite) != 0, "the index is opened for writing");
+        Check(request.Disposition == OpenAlways, "the index is created or opened, to be emptied");
+        if (request.Succeeded()) ++creates;
+        break;
+      case FakeSystem::Call::WriteFile:
+        Check(request.Succeeded() && (onConsole || onIndex),
+              "writes go to the console or the open index");
+        Check(onConsole || request.Count == 4, "each index write is one 4-byte record");
+        break;
+      case FakeSystem::Call::CloseHandle:
+        Check(onIndex && request.Succeeded(), "only the open index is closed");
+        ++closes;
+        break;
+      case FakeSystem::Call::GetStdHandle:
+        Check(request.Value == StdOutputHandle, "only standard output is used");
+        break;
+      case FakeSystem::Call::GetFileType:
+        Check(onConsole || onIndex, "only the console's and the index's types are asked");
+        break;
+      case FakeSystem::Call::MessageBeep:
+        ++beeps;
+        break;
+      default:
+        break;
+    }
   }
-  Check(Fake.Console == ExpectedConsole(expected, buffer.size()),
+  const std::string index = fake.Contents(indexName);
+  Check(creates == 1, "the index is created once");
+  Check(index.size() % 4 == 0, "the index holds whole records");
+  Check(DecodeRecords(index) == expected.Records, "the records describe the lines of the model");
+  if (stopped) {
+    Check(closes == 0, "a stopped run leaves the index open");
+    Check(beeps == 1, "a stopped run sounds the alert once");
+  } else {
+    Check(closes == 1, "a complete run closes the index once");
+    Check(beeps == 0, "a complete run sounds no alert");
+  }
+  Check(fake.Contents(FakeSystem::StandardOutput) == ExpectedConsole(expected, buffer.size()),
         "the console shows the progress and the closing text");
   Check(TakeIOResult() == 0, "no I/O result code is left behind");
 

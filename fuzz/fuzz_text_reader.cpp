@@ -6,7 +6,7 @@
 //          ends exactly at a block boundary;
 //   bit 1: ask AtEndOfText twice before each line (it consumes nothing).
 //
-// The fake file serves every read faithfully, as the platform layer does:
+// The fake system serves every read faithfully, as the platform layer does:
 // min(requested, remaining) bytes, 0 at the end.
 //
 // Properties:
@@ -32,62 +32,16 @@
 #include "platform/platform.h"
 #include "converter/textfile.h"
 #include "fuzz/fuzz_check.h"
-#include "tests/scoped_table.h"
+#include "tests/fake_system.h"
 
 using namespace platform;
 
 namespace {
 
 constexpr char FakeName[] = "input.euc";
-constexpr Handle FakeHandle = 0x5EED;
 constexpr std::uint8_t EndMarkByte = 26;
 constexpr std::uint8_t CarriageReturnByte = 13;
 constexpr std::uint8_t LineFeedByte = 10;
-
-struct FakeFile {
-  const std::uint8_t* Data = nullptr;
-  std::size_t Size = 0;
-  std::size_t Offset = 0;
-  bool IsOpen = false;
-  int Opens = 0;
-  int Closes = 0;
-  /// Set once a fetch has delivered a 26 or nothing: the reader has seen
-  /// the end and must not fetch again.
-  bool EndDelivered = false;
-} Fake;
-
-Handle FakeCreateFile(const char* name, std::uint32_t access, std::uint32_t /*share*/,
-                      std::uint32_t disposition) {
-  Check(std::strcmp(name, FakeName) == 0, "the file is opened by its name");
-  Check(access == GenericRead, "the input is opened for reading only");
-  Check(disposition == OpenExisting, "the input is opened as an existing file");
-  Fake.IsOpen = true;
-  ++Fake.Opens;
-  return FakeHandle;
-}
-
-bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
-  Check(handle == FakeHandle && Fake.IsOpen, "reads go to the open input");
-  Check(!Fake.EndDelivered, "nothing is fetched after the end has been delivered");
-  Check(count >= 1 && count <= TextBufferSize, "a fetch asks for 1 to 128 bytes");
-  std::size_t served = std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Size - Fake.Offset);
-  if (served > 0) std::memcpy(buffer, Fake.Data + Fake.Offset, served);
-  if (served < count || std::memchr(Fake.Data + Fake.Offset, EndMarkByte, served) != nullptr) {
-    Fake.EndDelivered = true;
-  }
-  Fake.Offset += served;
-  *done = served;
-  return true;
-}
-
-bool FakeCloseHandle(Handle handle) {
-  Check(handle == FakeHandle && Fake.IsOpen, "the open input is closed");
-  Fake.IsOpen = false;
-  ++Fake.Closes;
-  return true;
-}
-
-std::uint32_t FakeGetFileType(Handle /*handle*/) { return FileTypeDisk; }
 
 /// The lines of `bytes`: everything before the first 26, cut at each CR,
 /// with an LF right after a CR belonging to that line end.
@@ -112,6 +66,43 @@ std::vector<std::string> ModelLines(const std::uint8_t* bytes, std::size_t size)
   return lines;
 }
 
+/// The requests the reader made on the fake `file`: one open for reading,
+/// fetches of 1 to 128 bytes, none after the end was delivered, and one
+/// close.
+void CheckRequests(const FakeSystem& fake, const std::uint8_t* file) {
+  int opens = 0;
+  int closes = 0;
+  // Set once a fetch has delivered a 26 or less than it asked for: the
+  // reader has seen the end and must not fetch again.
+  bool endDelivered = false;
+  for (const FakeSystem::Request& request : fake.Log()) {
+    switch (request.Kind) {
+      case FakeSystem::Call::CreateFileA:
+        Check(request.Name == FakeName, "the file is opened by its name");
+        Check(request.Access == GenericRead, "the input is opened for reading only");
+        Check(request.Disposition == OpenExisting, "the input is opened as an existing file");
+        Check(opens++ == 0, "the input is opened once");
+        break;
+      case FakeSystem::Call::ReadFile:
+        Check(request.Succeeded() && request.Name == FakeName && opens == 1 && closes == 0,
+              "reads go to the open input");
+        Check(!endDelivered, "nothing is fetched after the end has been delivered");
+        Check(request.Count >= 1 && request.Count <= TextBufferSize,
+              "a fetch asks for 1 to 128 bytes");
+        endDelivered = request.Done < request.Count ||
+                       std::memchr(file + request.Position, EndMarkByte, request.Done) != nullptr;
+        break;
+      case FakeSystem::Call::CloseHandle:
+        Check(request.Succeeded() && request.Name == FakeName, "the open input is closed");
+        ++closes;
+        break;
+      default:
+        break;
+    }
+  }
+  Check(opens == 1 && closes == 1, "the input is opened once and closed once");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -122,20 +113,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if ((variant & 1) != 0) fileSize -= fileSize % TextBufferSize;
   const bool doubleTest = (variant & 2) != 0;
 
-  const ScopedTable<platform::CallTable> calls(platform::Calls);
-  platform::Calls.CreateFileA = FakeCreateFile;
-  platform::Calls.ReadFile = FakeReadFile;
-  platform::Calls.CloseHandle = FakeCloseHandle;
-  platform::Calls.GetFileType = FakeGetFileType;
-  Fake = FakeFile{};
-  Fake.Data = file;
-  Fake.Size = fileSize;
+  FakeSystem fake;
+  fake.AddFile(FakeName, std::string(reinterpret_cast<const char*>(file), fileSize));
   TakeIOResult();
 
   TextFile input;
   OpenTextInput(input, FakeName);
   Check(TakeIOResult() == 0, "opening the fake file succeeds");
-  Check(Fake.Opens == 1 && Fake.Offset == 0, "opening reads nothing");
+  Check(fake.Requests(FakeSystem::Call::ReadFile).empty(), "opening reads nothing");
 
   std::vector<std::string> lines;
   // Each line but the last consumes at least its line end, so there are
@@ -161,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CloseText(input);
   Check(TakeIOResult() == 0, "closing leaves no I/O result code");
-  Check(Fake.Closes == 1 && !Fake.IsOpen, "the input is closed once");
+  CheckRequests(fake, file);
 
   return 0;
 }

@@ -11,8 +11,8 @@
 #include "platform/platform.h"
 #include "indexer/blockfile.h"
 #include "indexer/dictionary.h"
+#include "tests/fake_system.h"
 #include "tests/test_support.h"
-#include "tests/scoped_table.h"
 
 using namespace platform;
 
@@ -93,88 +93,32 @@ TEST(ScanLine, RefusesLinesWithoutSpace) {
 // ---------------------------------------------------------------------------
 // Block file, through the platform seam
 
-struct CallLog {
-  int Calls = 0;
-  std::string Name;
-  std::uint32_t Access = 0;
-  std::uint32_t Share = 0;
-  std::uint32_t Disposition = 0;
-  // What the fakes do.
-  bool Fail = false;
-  std::uint32_t FailCode = 0;
-  std::uint64_t ShortBy = 0;
-};
-
-CallLog Log;
-
-constexpr Handle FakeHandle = 42;
-
-bool FakeResult(std::uint64_t count, std::uint64_t* done) {
-  ++Log.Calls;
-  *done = count - Log.ShortBy;
-  if (Log.Fail) SetLastError(Log.FailCode);
-  return !Log.Fail;
-}
-
-Handle FakeCreateFile(const char* name, std::uint32_t access, std::uint32_t share,
-                      std::uint32_t disposition) {
-  ++Log.Calls;
-  Log.Name = name;
-  Log.Access = access;
-  Log.Share = share;
-  Log.Disposition = disposition;
-  if (Log.Fail) {
-    SetLastError(Log.FailCode);
-    return InvalidHandleValue;
-  }
-  return FakeHandle;
-}
-
-bool FakeReadFile(Handle, void*, std::uint64_t count, std::uint64_t* done) {
-  return FakeResult(count, done);
-}
-bool FakeWriteFile(Handle, const void*, std::uint64_t count, std::uint64_t* done) {
-  return FakeResult(count, done);
-}
-bool FakeGetFileSize(Handle, std::int64_t* size) {
-  std::uint64_t done = 0;
-  *size = 1234;
-  return FakeResult(0, &done);
-}
-bool FakeCloseHandle(Handle) {
-  std::uint64_t done = 0;
-  return FakeResult(0, &done);
-}
-std::uint32_t FakeGetFileType(Handle) { return FileTypeDisk; }
+using Call = FakeSystem::Call;
 
 class BlockFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    platform::Calls.CreateFileA = FakeCreateFile;
-    platform::Calls.ReadFile = FakeReadFile;
-    platform::Calls.WriteFile = FakeWriteFile;
-    platform::Calls.GetFileSizeEx = FakeGetFileSize;
-    platform::Calls.CloseHandle = FakeCloseHandle;
-    platform::Calls.GetFileType = FakeGetFileType;
-    platform::Calls.GetFileInformationByHandle = FakeFileIdentity;
-    platform::Calls.SetEndOfFile = FakeSetEndOfFile;
-    Log = CallLog{};
-    TakeIOResult();
-  }
+  void SetUp() override { TakeIOResult(); }
   void TearDown() override {
     FileAccessMode = 2;
     TakeIOResult();
   }
-  static BlockFile OpenFake() {
-    Log = CallLog{};
+  /// "f" created, holding `bytes`, with nothing logged yet.
+  BlockFile OpenFake(const std::string& bytes = "") {
     BlockFile file;
     CreateBlockFile(file, "f");
-    Log = CallLog{};
+    fake_.AddFile("f", bytes);
+    fake_.ClearLog();
     return file;
   }
+  /// The last file opened or created.
+  FakeSystem::Request LastCreate() const {
+    const std::vector<FakeSystem::Request> creates = fake_.Requests(Call::CreateFileA);
+    if (!creates.empty()) return creates.back();
+    ADD_FAILURE() << "no file was opened or created";
+    return {};
+  }
 
- private:
-  ScopedTable<platform::CallTable> calls_{platform::Calls};
+  FakeSystem fake_;
 };
 
 TEST_F(BlockFileTest, OperationsOnAHandleNotOpenRecord103AndCallNothing) {
@@ -189,7 +133,7 @@ TEST_F(BlockFileTest, OperationsOnAHandleNotOpenRecord103AndCallNothing) {
     BlockFile fresh;
     operation(fresh);
     EXPECT_EQ(TakeIOResult(), FileNotOpen) << name;
-    EXPECT_EQ(Log.Calls, 0) << name;
+    EXPECT_TRUE(fake_.Log().empty()) << name;
   }
   // A closed handle is not open again.
   BlockFile file = OpenFake();
@@ -197,7 +141,7 @@ TEST_F(BlockFileTest, OperationsOnAHandleNotOpenRecord103AndCallNothing) {
   ASSERT_EQ(TakeIOResult(), 0);
   CloseBlockFile(file);
   EXPECT_EQ(TakeIOResult(), FileNotOpen);
-  EXPECT_EQ(Log.Calls, 1);
+  EXPECT_EQ(fake_.Log().size(), 1u);
 }
 
 TEST_F(BlockFileTest, TransfersReportShortCountsAndSystemFailures) {
@@ -217,15 +161,15 @@ TEST_F(BlockFileTest, TransfersReportShortCountsAndSystemFailures) {
       {"failed write keeps the system's number", true, true, 0, 112},
   };
   for (const Case& c : cases) {
-    BlockFile file = OpenFake();
-    Log.Fail = c.Fail;
-    Log.FailCode = static_cast<std::uint32_t>(c.Code);
-    Log.ShortBy = c.ShortBy;
     std::uint8_t buffer[8] = {};
+    BlockFile file = OpenFake(std::string(sizeof buffer, 'r'));
+    const Call kind = c.Write ? Call::WriteFile : Call::ReadFile;
+    if (c.Fail) fake_.Fail(kind, 1, static_cast<std::uint32_t>(c.Code));
+    if (c.ShortBy > 0) fake_.Shorten(kind, 1, c.ShortBy);
     if (c.Write) WriteBlock(file, buffer, sizeof buffer);
     else ReadBlock(file, buffer, sizeof buffer);
     EXPECT_EQ(TakeIOResult(), c.Code) << c.Note;
-    EXPECT_EQ(Log.Calls, 1) << c.Note << ": one request per call";
+    EXPECT_EQ(fake_.Log().size(), 1u) << c.Note << ": one request per call";
   }
 }
 
@@ -241,38 +185,37 @@ TEST_F(BlockFileTest, OpenTakesAccessFromTheModeAndCreateIgnoresIt) {
       {3, GenericRead | GenericWrite},  // larger values count as 2
       {255, GenericRead | GenericWrite},
   };
+  fake_.AddFile("dict");
   for (const Case& c : cases) {
     FileAccessMode = c.Mode;
     BlockFile opened;
     OpenBlockFile(opened, "dict");
-    EXPECT_EQ(Log.Access, c.Access) << "mode " << int(c.Mode);
-    EXPECT_EQ(Log.Share, FileShareRead);
-    EXPECT_EQ(Log.Disposition, OpenExisting);
+    EXPECT_EQ(LastCreate().Access, c.Access) << "mode " << int(c.Mode);
+    EXPECT_EQ(LastCreate().Share, FileShareRead);
+    EXPECT_EQ(LastCreate().Disposition, OpenExisting);
     BlockFile created;
     CreateBlockFile(created, "dict.IND");
-    EXPECT_EQ(Log.Access, GenericRead | GenericWrite) << "mode " << int(c.Mode);
-    EXPECT_EQ(Log.Share, FileShareRead);
-    EXPECT_EQ(Log.Disposition, OpenAlways);
+    EXPECT_EQ(LastCreate().Access, GenericRead | GenericWrite) << "mode " << int(c.Mode);
+    EXPECT_EQ(LastCreate().Share, FileShareRead);
+    EXPECT_EQ(LastCreate().Disposition, OpenAlways);
     EXPECT_EQ(TakeIOResult(), 0);
   }
 }
 
 TEST_F(BlockFileTest, FailedOpenLeavesHandleNotOpenAndNameWhole) {
+  // No file has the name.
   const std::string name = Repeat('n', 300);
-  Log.Fail = true;
-  Log.FailCode = ErrorFileNotFound;
   BlockFile file;
   OpenBlockFile(file, name);
   EXPECT_EQ(TakeIOResult(), 2);
   EXPECT_FALSE(IsBlockFileOpen(file));
-  EXPECT_EQ(Log.Name, name) << "the bound name is never cut";
+  EXPECT_EQ(LastCreate().Name, name) << "the bound name is never cut";
   EXPECT_EQ(file.Name, name);
 }
 
 TEST_F(BlockFileTest, CloseFailureStillLeavesHandleNotOpen) {
   BlockFile file = OpenFake();
-  Log.Fail = true;
-  Log.FailCode = ErrorIoDevice;
+  fake_.Fail(Call::CloseHandle, 1, ErrorIoDevice);
   CloseBlockFile(file);
   EXPECT_EQ(TakeIOResult(), 1117);
   EXPECT_FALSE(IsBlockFileOpen(file));
@@ -290,15 +233,15 @@ TEST_F(BlockFileTest, UncheckedOpensAnswerAndLeaveNoCode) {
       {"TryCreateWrite", [](BlockFile& f) { return TryCreateWrite("dict.IND", f); },
        GenericRead | GenericWrite},
   };
+  fake_.AddFile("dict");
   for (const Case& c : cases) {
     for (bool fail : {false, true}) {
-      Log = CallLog{};
-      Log.Fail = fail;
-      Log.FailCode = ErrorAccessDenied;
+      fake_.ClearLog();
+      if (fail) fake_.Fail(Call::CreateFileA, 1, ErrorAccessDenied);
       FileAccessMode = 2;
       BlockFile file;
       EXPECT_EQ(c.Open(file), !fail) << c.Note;
-      EXPECT_EQ(Log.Access, c.Access) << c.Note;
+      EXPECT_EQ(LastCreate().Access, c.Access) << c.Note;
       EXPECT_EQ(TakeIOResult(), 0) << c.Note;
     }
   }

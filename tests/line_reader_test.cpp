@@ -21,92 +21,56 @@
 #include "converter/line_copy.h"
 #include "converter/textfile.h"
 #include "converter/transcode.h"
-#include "tests/test_support.h"
-#include "tests/scoped_table.h"
+#include "tests/fake_system.h"
 
 namespace {
 
-using platform::Handle;
-
-constexpr Handle InputHandle = 0x1D;
-constexpr Handle OutputHandle = 0x0D;
-
-/// The fake files and every request made on them, as "R<n>" (a read that
-/// delivered n bytes), "R!" (a read that failed) and "W<n>" (a write of n
-/// bytes), in order.
-struct FakeFiles {
-  std::string Input;
-  std::size_t Offset = 0;
-  std::string Output;
-  std::vector<std::string> Requests;
-  /// The output is a character device: each line is pushed out.
-  bool CharDevice = false;
-  /// Writes that succeed before every later one fails with 112; -1: none fails.
-  int WritesLeft = -1;
-  /// Reads that succeed before every later one fails with 31; -1: none fails.
-  int ReadsLeft = -1;
-} Fake;
-
-Handle FakeCreateFile(const char* name, std::uint32_t, std::uint32_t, std::uint32_t) {
-  return std::strcmp(name, "in") == 0 ? InputHandle : OutputHandle;
-}
-
-bool FakeReadFile(Handle handle, void* buffer, std::uint64_t count, std::uint64_t* done) {
-  EXPECT_EQ(handle, InputHandle);
-  if (Fake.ReadsLeft == 0) {
-    Fake.Requests.push_back("R!");
-    platform::SetLastError(platform::ErrorGenFailure);
-    return false;
-  }
-  if (Fake.ReadsLeft > 0) --Fake.ReadsLeft;
-  const std::size_t served =
-      std::min<std::size_t>(static_cast<std::size_t>(count), Fake.Input.size() - Fake.Offset);
-  std::memcpy(buffer, Fake.Input.data() + Fake.Offset, served);
-  Fake.Offset += served;
-  *done = served;
-  Fake.Requests.push_back("R" + std::to_string(served));
-  return true;
-}
-
-bool FakeWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
-  EXPECT_EQ(handle, OutputHandle);
-  Fake.Requests.push_back("W" + std::to_string(count));
-  if (Fake.WritesLeft == 0) {
-    platform::SetLastError(platform::ErrorDiskFull);
-    return false;
-  }
-  if (Fake.WritesLeft > 0) --Fake.WritesLeft;
-  Fake.Output.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
-  *done = count;
-  return true;
-}
-
-std::uint32_t FakeGetFileType(Handle) {
-  return Fake.CharDevice ? platform::FileTypeChar : platform::FileTypeDisk;
-}
-bool FakeCloseHandle(Handle) { return true; }
-
-/// Installs the fake files for one test and restores the table after it.
+/// Serves the input "in" and the output "out" from the fake system for one
+/// test and restores the table after it.
 class LineReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    platform::Calls.CreateFileA = FakeCreateFile;
-    platform::Calls.ReadFile = FakeReadFile;
-    platform::Calls.WriteFile = FakeWriteFile;
-    platform::Calls.GetFileType = FakeGetFileType;
-    platform::Calls.CloseHandle = FakeCloseHandle;
-    platform::Calls.GetFileInformationByHandle = FakeFileIdentity;
-    platform::Calls.SetEndOfFile = FakeSetEndOfFile;
-    TakeIOResult();
+  void SetUp() override { TakeIOResult(); }
+
+  /// A fresh system holding `input` as "in"; with `charDevice`, "out" is a
+  /// character device, each line of which is pushed out. After `writesLeft`
+  /// good writes every later one fails with 112, after `readsLeft` good
+  /// reads every later one with 31; -1: none fails.
+  void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1,
+             int readsLeft = -1) {
+    fake_.emplace();
+    fake_->AddFile("in", input);
+    if (charDevice) fake_->AddFile("out", "", platform::FileTypeChar);
+    if (writesLeft >= 0) {
+      fake_->Fail(FakeSystem::Call::WriteFile, writesLeft + 1, platform::ErrorDiskFull,
+                  FakeSystem::Always);
+    }
+    if (readsLeft >= 0) {
+      fake_->Fail(FakeSystem::Call::ReadFile, readsLeft + 1, platform::ErrorGenFailure,
+                  FakeSystem::Always);
+    }
   }
 
-  static void Serve(const std::string& input, bool charDevice = false, int writesLeft = -1,
-                    int readsLeft = -1) {
-    Fake = FakeFiles{};
-    Fake.Input = input;
-    Fake.CharDevice = charDevice;
-    Fake.WritesLeft = writesLeft;
-    Fake.ReadsLeft = readsLeft;
+  /// What reached "out".
+  std::string Output() const { return fake_->Contents("out"); }
+
+  /// The read and write requests made, in order, as "R<n>" (a read of "in"
+  /// that delivered n bytes), "R!" (a read of "in" that failed) and "W<n>" (a
+  /// write of n bytes to "out"); a request on another file is named in full.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> requests;
+    for (const FakeSystem::Request& request : fake_->Log()) {
+      if (request.Kind == FakeSystem::Call::ReadFile) {
+        requests.push_back(request.Succeeded() ? "R" + std::to_string(request.Done) : "R!");
+      } else if (request.Kind == FakeSystem::Call::WriteFile) {
+        requests.push_back("W" + std::to_string(request.Count));
+      } else {
+        continue;
+      }
+      if (request.Name != (requests.back()[0] == 'R' ? "in" : "out")) {
+        requests.back() += " on " + request.Name;
+      }
+    }
+    return requests;
   }
 
   /// Converts the served input through a window of `capacity` bytes. Gives
@@ -130,7 +94,7 @@ class LineReaderTest : public ::testing::Test {
   }
 
  private:
-  ScopedTable<platform::CallTable> calls_{platform::Calls};
+  std::optional<FakeSystem> fake_;
 };
 
 // --- The model -----------------------------------------------------------
@@ -311,7 +275,7 @@ TEST_F(LineReaderTest, PiecesMakeUpTheModelLinesWithTheSameReads) {
         ASSERT_LE(lines.size(), input.size() + 1);
       }
       EXPECT_EQ(lines, model.Lines);
-      EXPECT_EQ(Fake.Requests, OfKind(model.Requests, 'R'));
+      EXPECT_EQ(Requests(), OfKind(model.Requests, 'R'));
       EXPECT_EQ(TakeIOResult(), 0);
     }
   }
@@ -328,15 +292,15 @@ TEST_F(LineReaderTest, ConvertLinesMatchesTheModelThroughEveryWindow) {
                    std::to_string(input.size()) + " bytes");
       Serve(input);
       ASSERT_EQ(ConvertServed(capacity), std::nullopt);
-      EXPECT_TRUE(Fake.Output == model.Output) << "the output differs from the model";
+      EXPECT_TRUE(Output() == model.Output) << "the output differs from the model";
       if (Longest(model) <= capacity) {
         // Lines up to the window: every request in the same order.
-        EXPECT_EQ(Fake.Requests, model.Requests);
+        EXPECT_EQ(Requests(), model.Requests);
       } else {
         // Longer lines: the same reads and the same writes; writes may
         // start before such a line has been read to its end.
-        EXPECT_EQ(OfKind(Fake.Requests, 'R'), OfKind(model.Requests, 'R'));
-        EXPECT_EQ(OfKind(Fake.Requests, 'W'), OfKind(model.Requests, 'W'));
+        EXPECT_EQ(OfKind(Requests(), 'R'), OfKind(model.Requests, 'R'));
+        EXPECT_EQ(OfKind(Requests(), 'W'), OfKind(model.Requests, 'W'));
       }
     }
   }
@@ -353,7 +317,7 @@ TEST_F(LineReaderTest, LongLineOfPairsSplitAcrossEveryWindow) {
     SCOPED_TRACE("window " + std::to_string(capacity));
     Serve(line + "\r\n" + line);
     ASSERT_EQ(ConvertServed(capacity), std::nullopt);
-    EXPECT_TRUE(Fake.Output == model.Output);
+    EXPECT_TRUE(Output() == model.Output);
   }
 }
 
@@ -377,8 +341,8 @@ TEST_F(LineReaderTest, FailedWritesOnDisksAndDevicesMakeTheSameRequests) {
                      std::to_string(writesLeft) + ", window " + std::to_string(capacity));
         Serve(input, charDevice, writesLeft);
         EXPECT_EQ(ConvertServed(capacity), 112);
-        EXPECT_EQ(Fake.Requests, model.Requests);
-        EXPECT_TRUE(Fake.Output == model.Output);
+        EXPECT_EQ(Requests(), model.Requests);
+        EXPECT_TRUE(Output() == model.Output);
       }
     }
   }
@@ -409,11 +373,11 @@ TEST_F(LineReaderTest, AFailedReadStopsTheLoopBeforeAnyOtherRequest) {
         Serve(input, false, -1, readsLeft);
         EXPECT_EQ(ConvertServed(capacity), static_cast<std::int32_t>(platform::ErrorGenFailure));
         if (capacity == LineWindowSize) {
-          EXPECT_EQ(Fake.Requests, expected);
+          EXPECT_EQ(Requests(), expected);
         } else {
           // A long line's pieces are written as they are read.
-          EXPECT_EQ(OfKind(Fake.Requests, 'R'), OfKind(expected, 'R'));
-          EXPECT_EQ(Fake.Requests.back(), "R!");
+          EXPECT_EQ(OfKind(Requests(), 'R'), OfKind(expected, 'R'));
+          EXPECT_EQ(Requests().back(), "R!");
         }
       }
     }

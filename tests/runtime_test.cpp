@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,8 +17,8 @@
 #include "runtime/io_result.h"
 #include "runtime/exceptions.h"
 #include "platform/platform.h"
+#include "tests/fake_system.h"
 #include "tests/test_support.h"
-#include "tests/scoped_table.h"
 
 using namespace platform;
 
@@ -75,7 +76,8 @@ TEST(RuntimeSplitter, SplitsByTheRules) {
 
 // -------------------------------------------------------- the seam fixture
 
-// Saves the platform table and the console state, and restores both.
+// Puts the fake system in place of the platform and resets the console
+// state, and restores both.
 class PlatformSeam : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,25 +89,14 @@ class PlatformSeam : public ::testing::Test {
     TakeIOResult();
   }
 
- private:
-  ScopedTable<platform::CallTable> calls_{platform::Calls};
+  std::optional<FakeSystem> fake_{std::in_place};
 };
 
 using RuntimeArguments = PlatformSeam;
 
-const char* FakeCommandLine() { return "tsm \"first arg\"\t\"\" second"; }
-
-std::uint32_t FakeModuleFileName(char* buffer, std::uint32_t size) {
-  const std::string path = "/opt/dict tools/tessmark";
-  std::uint32_t length = 0;
-  for (; length < path.size() && length + 1 < size; ++length) buffer[length] = path[length];
-  buffer[length] = 0;
-  return length;
-}
-
 TEST_F(RuntimeArguments, ReadTheCommandLineAndModuleNameThroughTheSeam) {
-  platform::Calls.GetCommandLineA = FakeCommandLine;
-  platform::Calls.GetModuleFileNameA = FakeModuleFileName;
+  fake_->CommandLine = "tsm \"first arg\"\t\"\" second";
+  fake_->ModulePath = "/opt/dict tools/tessmark";
   EXPECT_EQ(ArgumentCount(), 2);
   EXPECT_EQ(ArgumentAt(1), "first arg");
   EXPECT_EQ(ArgumentAt(2), "second");
@@ -147,61 +138,40 @@ TEST(RuntimeArgumentVector, ArgumentsComeBackWhole) {
 
 // ------------------------------------------------------- console buffering
 
-// The faked system: how standard output behaves, and what reached it.
-constexpr Handle FakeStandardOutput = 41;
-struct FakeSystem {
-  bool stdHandleFails = false;
-  std::uint32_t fileType = FileTypeChar;
-  int failuresLeft = 0;             // the next this many writes fail...
-  std::uint32_t failCode = 0;       // ...with this code
-  std::vector<std::string> writes;  // every attempted write, failed ones included
-} Fake;
-
-Handle FakeGetStdHandle(StandardHandle which) {
-  if (Fake.stdHandleFails) SetLastError(ErrorInvalidHandle);
-  return Fake.stdHandleFails || which != StdOutputHandle ? InvalidHandleValue : FakeStandardOutput;
-}
-
-std::uint32_t FakeGetFileType(Handle) { return Fake.fileType; }
-
-bool FakeWriteFile(Handle handle, const void* buffer, std::uint64_t count, std::uint64_t* done) {
-  if (handle != FakeStandardOutput) ADD_FAILURE() << "write to handle " << handle;
-  Fake.writes.emplace_back(static_cast<const char*>(buffer), count);
-  *done = Fake.failuresLeft > 0 ? 0 : count;
-  if (Fake.failuresLeft == 0) return true;
-  --Fake.failuresLeft;
-  SetLastError(Fake.failCode);
-  return false;
-}
-
 ConsoleStream& Out = ConsoleOutput;
 
 class RuntimeConsole : public PlatformSeam {
  protected:
   void SetUp() override {
     PlatformSeam::SetUp();
-    platform::Calls.GetStdHandle = FakeGetStdHandle;
-    platform::Calls.GetFileType = FakeGetFileType;
-    platform::Calls.WriteFile = FakeWriteFile;
     Restart(FileTypeChar);
   }
-  // A fresh run: standard output bound but not opened, no writes yet.
-  static void Restart(std::uint32_t fileType) {
+  // A fresh run: standard output, of device type `fileType`, bound but not
+  // opened, no writes yet.
+  void Restart(std::uint32_t fileType) {
     BindStandardOutput(Out);
     TakeIOResult();
-    Fake = FakeSystem{};
-    Fake.fileType = fileType;
+    fake_.emplace();
+    fake_->AddFile(FakeSystem::StandardOutput, "", fileType);
+  }
+
+  // The system writes so far, failed ones included, equal `want`, write by
+  // write, and all went to standard output.
+  ::testing::AssertionResult Writes(const std::vector<std::string>& want) const {
+    std::vector<std::pair<std::string, std::string>> writes, wanted;
+    std::string got, expected;
+    for (const FakeSystem::Request& write : fake_->Requests(FakeSystem::Call::WriteFile)) {
+      writes.emplace_back(write.Name, write.Bytes);
+      got += write.Name + " [" + Hex(write.Bytes, 160) + "]\n";
+    }
+    for (const std::string& w : want) {
+      wanted.emplace_back(FakeSystem::StandardOutput, w);
+      expected += FakeSystem::StandardOutput + (" [" + Hex(w, 160) + "]\n");
+    }
+    if (writes == wanted) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "system writes:\n" << got << "want:\n" << expected;
   }
 };
-
-// The system writes so far equal `want`, write by write.
-::testing::AssertionResult Writes(const std::vector<std::string>& want) {
-  std::string got, expected;
-  for (const std::string& w : Fake.writes) got += "[" + Hex(w, 160) + "]\n";
-  for (const std::string& w : want) expected += "[" + Hex(w, 160) + "]\n";
-  if (Fake.writes == want) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "system writes:\n" << got << "want:\n" << expected;
-}
 
 // CheckIOResult raises EInOutError with this code and message.
 void ExpectRaises(std::int32_t code, const char* message) {
@@ -294,8 +264,7 @@ TEST_F(RuntimeConsole, WritesIntegersInDecimal) {
 
 TEST_F(RuntimeConsole, FailedWriteRecordsItsCodeAndDropsTheBuffer) {
   // Character device: the group's one write fails; the next group is clean.
-  Fake.failuresLeft = 1;
-  Fake.failCode = ErrorDiskFull;
+  fake_->Fail(FakeSystem::Call::WriteFile, 1, ErrorDiskFull);
   WriteText(Out, "lost");
   WriteLineEnd(Out);
   ExpectRaises(112, "I/O error 112");
@@ -306,8 +275,7 @@ TEST_F(RuntimeConsole, FailedWriteRecordsItsCodeAndDropsTheBuffer) {
   // Disk file: a full buffer fails and the rest of that write is dropped;
   // the later writes of the group still run, and their success keeps the code.
   Restart(FileTypeDisk);
-  Fake.failuresLeft = 1;
-  Fake.failCode = ErrorBrokenPipe;
+  fake_->Fail(FakeSystem::Call::WriteFile, 1, ErrorBrokenPipe);
   WriteText(Out, std::string(200, 'z'));
   WriteText(Out, std::string(130, 'k'));
   WriteLineEnd(Out);
@@ -321,7 +289,9 @@ TEST_F(RuntimeConsole, UnusableStandardOutputGives103AtTheGroupsCheck) {
   for (bool handleFails : {false, true}) {
     SCOPED_TRACE(handleFails ? "GetStdHandle fails" : "GetFileType says unknown");
     Restart(FileTypeUnknown);
-    Fake.stdHandleFails = handleFails;
+    if (handleFails) {
+      fake_->Fail(FakeSystem::Call::GetStdHandle, 1, ErrorInvalidHandle, FakeSystem::Always);
+    }
     WriteText(Out, "banner");
     WriteInteger(Out, 5);
     WriteLineEnd(Out);

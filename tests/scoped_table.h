@@ -1,7 +1,8 @@
 // A table of function pointers replaced for a while: the platform's calls,
-// or the POSIX backend's raw system calls, which tests and fuzz targets
-// replace entry by entry. Header-only and free of the test libraries, so
-// that benchmarks and fuzz targets use it too.
+// which the fake system (fake_system.h) replaces whole, or the POSIX
+// backend's raw system calls, which its tests replace entry by entry.
+// Header-only and free of the test libraries, so that the fake system,
+// which benchmarks and fuzz targets use too, can hold one.
 #pragma once
 
 /// Keeps a copy of `table` and puts it back when it goes out of scope, so

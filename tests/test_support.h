@@ -1,7 +1,7 @@
 // Helpers shared by the unit, end-to-end and fuzz tests: hexadecimal dumps
 // and byte comparisons for failure messages (as GoogleTest assertion
-// results), the 4-byte index records, the console texts of both tools, and
-// the stand-ins for a file's identity that the fake call tables share.
+// results), the 4-byte index records and the console texts of both tools.
+// The fake of the system behind the platform table is in fake_system.h.
 // Header-only: the fuzz targets include it for GoogleTest's headers alone
 // and link none of its code. The system's converter, for comparison, is in
 // iconv_support.h, which only the Linux build has.
@@ -18,8 +18,6 @@
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include "platform/platform.h"
 
 // --- Bytes ------------------------------------------------------------------
 
@@ -152,17 +150,6 @@ inline ::testing::AssertionResult IsIOReport(const std::string& text, const std:
                                        << code << " in " << module << ": [" << text << "] ("
                                        << Hex(text) << ")";
 }
-
-// --- Files that a test stands in for ------------------------------------------
-
-/// For tests whose fakes stand in for the files: the calls that opening and
-/// creating a file make besides `CreateFileA`. Each handle is a file of its
-/// own, known by its number, and empties without complaint.
-inline bool FakeFileIdentity(platform::Handle handle, platform::FileIdentity* identity) {
-  *identity = platform::FileIdentity{1, static_cast<std::uint64_t>(handle), false};
-  return true;
-}
-inline bool FakeSetEndOfFile(platform::Handle) { return true; }
 
 // --- Installed data ----------------------------------------------------------------
 
