@@ -270,12 +270,15 @@ TEST(TessmarkBigInput, ConvertsAFileLargerThan2GiB) {
 // pair can reach into the next): a hiragana, a kanji, 0xFF accepted in row 1,
 // half-width katakana and a row-9 byte and row 84 cell 5 that each shift the
 // scan, and JIS X 0212 whose last two bytes are taken as a kanji.
+// One literal a character.
+// clang-format off
 const std::string BlockIn =
     "\xA4\xA2" "\xB0\xA1" "\xA1\xFF" "\x8E\xB1\xA4\xA2" "\n"
     "\xA9\xA1\xA4\xA2" "A" "\xF4\xA5\xA4\xA2" "\t" "\x8F\xB0\xA1" "B";
 const std::string BlockOut =
     "\x82\xA0" "\x88\x9F" "\x81\x9F" "\x8E\x89\x43\xA2" "\n"
     "\xA9\x81\x43\xA2" "A" "\xF4\x83\x43\xA2" "\t" "\x8F\x88\x9F" "B";
+// clang-format on
 
 TEST(TessmarkBigInput, ConvertsASingleLineOf100MiB) {
   SKIP_UNLESS_BIG_TESTS_ENABLED();

@@ -201,6 +201,7 @@ void MakeLinkLoop(const std::string& d) {
   MakeLink("a", d + "/b");
 }
 
+// clang-format off
 const MatrixCase MatrixCases[] = {
     // --- Standard output unusable: the banner fails, the report goes to
     // standard error, and the run stops before any file is opened.
@@ -389,6 +390,7 @@ const MatrixCase MatrixCases[] = {
      {"ulimit -n 4; exec 2>&- \"$0\" in.euc out.sjs"}, StdoutTarget::File, Refuses("out.sjs"), 0,
      2, {}, "out.sjs"},
 };
+// clang-format on
 
 class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
@@ -517,6 +519,7 @@ struct TwoRunsCase {
 
 void PrintTo(const TwoRunsCase& row, std::ostream* out) { *out << row.Label; }
 
+// clang-format off
 const TwoRunsCase TwoRunsCases[] = {
     // A file that one run writes is not created or emptied by another.
     {"TessmarkIntoTheOutputOfAnother", Holder::TessmarkWritingOutput, Tool::Tessmark,
@@ -538,6 +541,7 @@ const TwoRunsCase TwoRunsCases[] = {
     {"CorvaneLoadingADictionaryBeingLoaded", Holder::CorvaneLoadingDictionary, Tool::Corvane,
      {LongName}, CorvaneBanner + corvane_text::Loading(LongName) + corvane_text::WritingDone, 0},
 };
+// clang-format on
 
 class FaultMatrixTwoRuns : public ::testing::TestWithParam<TwoRunsCase> {};
 

@@ -145,6 +145,7 @@ TEST_F(PosixBackend, OpensKeepFilesOffTheStandardDescriptorsAndNeverEmptyThem) {
     platform::Handle handle;
     Log calls;
     std::uint32_t lastError;  // after the open
+  // clang-format off
   } cases[] = {
       {"a read waits for a FIFO's writer: no O_NONBLOCK", platform::GenericRead,
        platform::OpenExisting, {}, S_IFIFO, 7, {"open f", "fstat 7"}, 0},
@@ -176,6 +177,7 @@ TEST_F(PosixBackend, OpensKeepFilesOffTheStandardDescriptorsAndNeverEmptyThem) {
         "setfl 9 0"},
        0},
   };
+  // clang-format on
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     Fake = FakeSystem{};
@@ -201,6 +203,7 @@ TEST_F(PosixBackend, RefusedOpensCloseWhatTheyOpenedAndSayWhy) {
     mode_t mode;
     std::deque<Answer> fcntls;
     std::uint32_t error;
+  // clang-format off
   } cases[] = {
       {"a directory is no file", platform::GenericRead, S_IFDIR, {}, platform::ErrorAccessDenied},
       {"a FIFO read and written by the process itself would block for ever",
@@ -208,6 +211,7 @@ TEST_F(PosixBackend, RefusedOpensCloseWhatTheyOpenedAndSayWhy) {
       {"the blocking mode cannot be restored", platform::GenericWrite, S_IFREG, {{-1, EBADF}},
        platform::ErrorInvalidHandle},
   };
+  // clang-format on
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
     Fake = FakeSystem{};
@@ -234,6 +238,7 @@ TEST_F(PosixBackend, TranslatesEveryErrnoOfTheTable) {
   const struct {
     int error;
     std::uint32_t code;
+  // clang-format off
   } table[] = {
       {ENOENT, 2},   {ENOTDIR, 3},   {EMFILE, 4},   {ENFILE, 4},        {EACCES, 5},
       {EPERM, 5},    {EISDIR, 5},    {EBADF, 6},    {ENOMEM, 8},        {EROFS, 19},
@@ -241,6 +246,7 @@ TEST_F(PosixBackend, TranslatesEveryErrnoOfTheTable) {
       {ENOSPC, 112}, {EDQUOT, 112},  {EFBIG, 223},  {ENAMETOOLONG, 206}, {EIO, 1117},
       {ELOOP, 1921}, {ENXIO, 31},    {EAGAIN, 31},
   };
+  // clang-format on
   for (const auto& row : table) {
     SCOPED_TRACE(row.error);
     EXPECT_EQ(platform::posix::TranslateErrno(row.error), row.code);
@@ -292,6 +298,7 @@ void CheckTransfer(const TransferCase& c, bool reading) {
 }
 
 TEST_F(PosixBackend, OneRequestMovesAllItsBytesOrFails) {
+  // clang-format off
   const TransferCase both[] = {
       {"whole at once", {}, {}, 128, true, 128, 0, {"128"}},
       {"interrupted, then whole", {{-1, EINTR}}, {}, 128, true, 128, 0, {"128", "128"}},
@@ -305,6 +312,7 @@ TEST_F(PosixBackend, OneRequestMovesAllItsBytesOrFails) {
       {"the wait itself fails", {{-1, EAGAIN}}, {{-1, EBADF}}, 128, false, 0, 6, {"128", "@"}},
       {"nothing asked, nothing done", {}, {}, 0, true, 0, 0, {}},
   };
+  // clang-format on
   for (bool reading : {true, false}) {
     for (TransferCase c : both) {
       for (std::string& call : c.calls) {

@@ -24,6 +24,7 @@ struct CellRange {
 
 /// The cells that are converted, by row, besides the full kanji rows 16-83.
 /// Cell 95 stands for the second byte 0xFF, which rows 1 and 2 accept too.
+// clang-format off
 inline constexpr CellRange ConvertedCells[] = {
     {1, 1, 95},  {2, 1, 95},                                  // symbols, every cell
     {3, 16, 25}, {3, 33, 58}, {3, 65, 90},                    // digits, Latin letters
@@ -34,6 +35,7 @@ inline constexpr CellRange ConvertedCells[] = {
     {8, 1, 32},                                               // box drawing
     {84, 1, 4},                                               // last kanji row
 };
+// clang-format on
 
 /// Whether the byte pair (c1, c2) is a converted character.
 inline bool Converts(int c1, int c2) {

@@ -132,6 +132,7 @@ TEST(RuntimeStreams, RefusesToMakeTheFileAStandardStreamWritesTo) {
     std::string file;
     std::string fileAfter;
     std::string stdoutAfter;
+  // clang-format off
   } cases[] = {
       {"corvane, standard output on the index", CORVANE_PATH, "\"$0\" x > x.IND", "x.IND",
        CorvaneBanner + Loading("x") + OpenError("x.IND"), ""},
@@ -146,6 +147,7 @@ TEST(RuntimeStreams, RefusesToMakeTheFileAStandardStreamWritesTo) {
       {"tessmark, standard error on the output derived from a 301-byte extension", TESSMARK_PATH,
        "\"$0\" a." + Repeat('x', 300) + " 2>> " + cutOutput, cutOutput, "", Refuses(cutOutput)},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDirectory dir;
@@ -170,6 +172,7 @@ TEST(RuntimeStreams, InputAndOutputOnTheSamePipeAreRefused) {
     std::string script;
     int status;
     std::string console;
+  // clang-format off
   } cases[] = {
       {"one FIFO", "mkfifo f && exec \"$0\" f f", 2, Refuses("f")},
       {"standard input twice", "echo x | \"$0\" /dev/stdin /dev/stdin", 2,
@@ -177,6 +180,7 @@ TEST(RuntimeStreams, InputAndOutputOnTheSamePipeAreRefused) {
       {"/dev/null twice", "exec \"$0\" /dev/null /dev/null", 0,
        tessmark_text::Success},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDirectory dir;
@@ -198,6 +202,7 @@ TEST(RuntimeStreams, RefusesANameThatComesToDesignateAFileInUse) {
     std::string script;
     std::string console;
     std::string log;  // what the file "log" holds afterwards
+  // clang-format off
   } cases[] = {
       {"a FIFO input on descriptor 3",
        "mkfifo f; (printf 'x\\r\\n' > f &); exec \"$0\" f /dev/fd/3", Refuses("/dev/fd/3"),
@@ -206,6 +211,7 @@ TEST(RuntimeStreams, RefusesANameThatComesToDesignateAFileInUse) {
        "mkfifo f; exec > log; \"$0\" f out.sjs & sleep 0.3; ln log out.sjs; (echo x > f); wait $!",
        "", Refuses("out.sjs")},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDirectory dir;
@@ -420,12 +426,14 @@ TEST(RuntimeFifos, InputWaitsForAWriterThatComesLate) {
     std::string fed;
     int status;
     std::string console;
+  // clang-format off
   } cases[] = {
       {"tessmark converts what arrives", TESSMARK_PATH, {"f", "out.sjs"}, Text, 0,
        tessmark_text::Success},
       {"corvane finds a FIFO's size 0", CORVANE_PATH, {"f"}, "", 2,
        CorvaneBanner + corvane_text::Empty("f")},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDirectory dir;
@@ -583,6 +591,7 @@ TEST(RuntimeAlert, CorvaneBeepsOnATerminalWhenItStops) {
     int status;
     std::string console;
     std::string terminal;  // what standard error's terminal receives
+  // clang-format off
   } cases[] = {
       {"corvane stops: a missing dictionary", CORVANE_PATH, "missing", 2,
        CorvaneBanner + OpenError("missing"), "\a"},
@@ -591,6 +600,7 @@ TEST(RuntimeAlert, CorvaneBeepsOnATerminalWhenItStops) {
       {"tessmark stops: a missing input", TESSMARK_PATH, "missing.euc", 2,
        Refuses("missing.euc"), ""},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     PseudoTerminal terminal;

@@ -36,6 +36,7 @@ struct SplitCase {
 
 TEST(RuntimeSplitter, SplitsByTheRules) {
   const std::string longArgument(10000, 'x');
+  // clang-format off
   const SplitCase cases[] = {
       {"only the program name", "prog", {}},
       {"program name with separators around it", "  prog \t ", {}},
@@ -60,6 +61,7 @@ TEST(RuntimeSplitter, SplitsByTheRules) {
       {"a 10,000-byte quoted argument is kept whole",
        "prog \"" + longArgument + "\"", {longArgument}},
   };
+  // clang-format on
   for (const SplitCase& c : cases) {
     SCOPED_TRACE(c.what);
     const auto count = static_cast<std::int32_t>(c.arguments.size());
@@ -196,6 +198,7 @@ struct BufferCase {
 
 TEST_F(RuntimeConsole, BuffersGroupsBy128Bytes) {
   const std::string a126(126, 'a'), b200(200, 'b'), c300(300, 'c');
+  // clang-format off
   const BufferCase cases[] = {
       {"character device: a group goes out in one write at its end", FileTypeChar,
        [] {
@@ -231,6 +234,7 @@ TEST_F(RuntimeConsole, BuffersGroupsBy128Bytes) {
        [] { WriteText(Out, "no line end"); }, {}, {"no line end"}},
       {"nothing written: nothing at the end either", FileTypeDisk, [] {}, {}, {}},
   };
+  // clang-format on
   for (const BufferCase& c : cases) {
     SCOPED_TRACE(c.what);
     Restart(c.fileType);
@@ -245,6 +249,7 @@ TEST_F(RuntimeConsole, BuffersGroupsBy128Bytes) {
 }
 
 TEST_F(RuntimeConsole, WritesIntegersInDecimal) {
+  // clang-format off
   const std::pair<std::int32_t, const char*> cases[] = {
       {0, "0"},                          // one digit, no sign
       {7, "7"},
@@ -253,6 +258,7 @@ TEST_F(RuntimeConsole, WritesIntegersInDecimal) {
       {-2147483647 - 1, "-2147483648"},  // the most negative value has no positive twin
       {1000000, "1000000"},              // no grouping
   };
+  // clang-format on
   for (const auto& [value, text] : cases) {
     SCOPED_TRACE(text);
     Restart(FileTypeChar);
@@ -354,12 +360,14 @@ TEST(RuntimeReport, ExceptionReportText) {
     std::uintptr_t address;
     std::string message;
     std::string tail;  // what follows "Exception E in module tessmark at "
+  // clang-format off
   } cases[] = {
       {0, "Done.", "00000000.\nDone."},            // ends in a full stop: no second one
       {0xABCDEF, "", "00ABCDEF.\n"},               // empty: no full stop at all
       {0xDEADBEEF, "a.b", "DEADBEEF.\na.b."},      // a full stop inside does not count
       {0x10, "x\0y"s, "00000010.\nx\0y."s},       // a zero byte is part of the message
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tail);
     ExpectReport("E", c.address, c.message, "Exception E in module tessmark at " + c.tail);

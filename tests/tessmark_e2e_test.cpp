@@ -38,6 +38,7 @@ struct Conversion {
 
 std::string Bytes(const char* text, std::size_t length) { return std::string(text, length); }
 
+// clang-format off
 const Conversion Conversions[] = {
     // Nothing in, nothing out: not even a line end.
     {"Empty", "", ""},
@@ -89,6 +90,7 @@ const Conversion Conversions[] = {
     // A pair split by a block boundary is still one character of the line.
     {"EucJpAcrossBlocks", Repeat('x', 127) + "\xA4\xA2", Repeat('x', 127) + "\x82\xA0\r\n"},
 };
+// clang-format on
 
 // Failure messages name the row rather than dumping its bytes.
 void PrintTo(const Conversion& row, std::ostream* out) { *out << row.Label; }

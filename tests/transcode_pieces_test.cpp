@@ -105,6 +105,7 @@ TEST(TranscodePiece, LastByteKeptBackOnlyWhenTheLineGoesOn) {
     bool LineComplete;
     std::size_t Done;
   };
+  // clang-format off
   const Case cases[] = {
       {"", false, 0},           {"", true, 0},
       {"A", false, 1},          {"\xA4", false, 0},       {"\xA4", true, 1},
@@ -112,6 +113,7 @@ TEST(TranscodePiece, LastByteKeptBackOnlyWhenTheLineGoesOn) {
       {"\xA4\xA2", false, 2},   {"\xA4\xA4\xA4", false, 2}, {"\xA4\xA4\xA4", true, 3},
       {"x\xA9\xA4", false, 2},  {"\x8E\xB0", false, 1},   {"abcdefgh\xB0", false, 8},
   };
+  // clang-format on
   for (const Case& c : cases) {
     const std::string piece = c.Piece;
     std::string out(piece.size(), '\0');

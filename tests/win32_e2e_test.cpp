@@ -63,6 +63,7 @@ struct CommandLineCase {
 };
 
 TEST(Win32CommandLine, TessmarkSplitsTheSystemsCommandLine) {
+  // clang-format off
   const CommandLineCase cases[] = {
       {"a quoted section joins the bytes around it", "tsm a\"b c\"d", "",
        tessmark_text::Refuses("ab cd"), 2, ""},
@@ -79,6 +80,7 @@ TEST(Win32CommandLine, TessmarkSplitsTheSystemsCommandLine) {
       {"a quoted program name with a space", "\"C:\\My Tools\\tsm\" in.euc o.sjs", "in.euc",
        tessmark_text::Success, 0, "o.sjs"},
   };
+  // clang-format on
   for (const CommandLineCase& c : cases) {
     SCOPED_TRACE(c.Note);
     ScratchDirectory dir;
@@ -237,6 +239,7 @@ struct NameCase {
 };
 
 TEST(Win32Names, DerivedOutputNames) {
+  // clang-format off
   const NameCase cases[] = {
       // The scratch directory is the current one on drive C:.
       {"a drive-relative name", "", "words", {"C:words"}, "words.SJS"},
@@ -245,6 +248,7 @@ TEST(Win32Names, DerivedOutputNames) {
       // Windows drops a final '.' of a name: "words." opens "words".
       {"a final dot", "", "words", {"words."}, "words.SJS"},
   };
+  // clang-format on
   for (const NameCase& c : cases) {
     SCOPED_TRACE(c.Note);
     ScratchDirectory dir;
