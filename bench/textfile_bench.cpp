@@ -74,7 +74,6 @@ void ReadWholeFile(benchmark::State& state, ReadOneLine readLine) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(file.Bytes.size()));
   state.counters["lines"] = static_cast<double>(file.Lines);
-
 }
 
 /// Each line through ReadLinePiece into a 64 KiB window: no string, no

@@ -26,8 +26,7 @@ void FetchBlock(TextReader& in) {
   std::uint64_t done = 0;
   // A request comes back short only once the end of the input was read, so
   // after a short block the end mark follows without another request.
-  if (!in.InputEnded &&
-      !platform::ReadFile(in.FileHandle, in.Buffer, TextBufferSize, &done)) {
+  if (!in.InputEnded && !platform::ReadFile(in.FileHandle, in.Buffer, TextBufferSize, &done)) {
     RecordSystemError();
     done = 0;
   }
@@ -105,9 +104,10 @@ LinePiece ReadLinePiece(TextFile& file, std::uint8_t* to, std::size_t room) {
     std::size_t available = in.End - in.Position;
     if (in.Buffer[in.End - 1] == static_cast<std::uint8_t>(EndMark)) --available;
     const void* found = std::memchr(start, CarriageReturn, available);
-    const std::size_t run = found == nullptr ? available
-                                             : static_cast<std::size_t>(
-                                                   static_cast<const std::uint8_t*>(found) - start);
+    const std::size_t run =
+        found == nullptr
+            ? available
+            : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - start);
     const std::size_t take = std::min(run, room - length);
     std::memcpy(to + length, start, take);
     length += take;

@@ -74,9 +74,10 @@ Expectation ModelIndex(const std::vector<std::uint8_t>& buffer) {
       result.Stops = true;
       return result;
     }
-    result.Records.push_back(DecodedRecord{static_cast<unsigned>(firstSpace),
-                                    static_cast<unsigned>(firstBracket == 0 ? 0 : firstBracket + 1),
-                                    static_cast<unsigned>(length)});
+    result.Records.push_back(
+        DecodedRecord{static_cast<unsigned>(firstSpace),
+                      static_cast<unsigned>(firstBracket == 0 ? 0 : firstBracket + 1),
+                      static_cast<unsigned>(length)});
     result.LineFeedOffsets.push_back(j);
     lineStart = j + 1;
   }
@@ -174,11 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case FakeSystem::Call::GetFileType:
         Check(onConsole || onIndex, "only the console's and the index's types are asked");
         break;
-      case FakeSystem::Call::MessageBeep:
-        ++beeps;
-        break;
-      default:
-        break;
+      case FakeSystem::Call::MessageBeep: ++beeps; break;
+      default: break;
     }
   }
   const std::string index = fake.Contents(indexName);

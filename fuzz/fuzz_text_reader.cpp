@@ -96,8 +96,7 @@ void CheckRequests(const FakeSystem& fake, const std::uint8_t* file) {
         Check(request.Succeeded() && request.Name == FakeName, "the open input is closed");
         ++closes;
         break;
-      default:
-        break;
+      default: break;
     }
   }
   Check(opens == 1 && closes == 1, "the input is opened once and closed once");

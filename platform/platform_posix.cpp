@@ -424,7 +424,7 @@ std::uint32_t FaultCode(int signal, int code, std::uintptr_t address) {
     case SIGSEGV: {
       // A fault just below the stack in use is the stack growing into its
       // guard area.
-      rlimit limit {};
+      rlimit limit{};
       std::uintptr_t size = 8u << 20;
       if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
         size = static_cast<std::uintptr_t>(limit.rlim_cur);
@@ -468,7 +468,7 @@ void FaultHandler(int signal, siginfo_t* info, void* context) {
     return;
   }
   InFaultHandler = true;
-  ExceptionRecord record {};
+  ExceptionRecord record{};
   record.DataAddress = reinterpret_cast<std::uintptr_t>(info->si_addr);
   record.Code = FaultCode(signal, info->si_code, record.DataAddress);
   const posix::FaultSite site = posix::ReadFaultSite(signal, record.DataAddress, context);
@@ -486,7 +486,7 @@ void FaultHandler(int signal, siginfo_t* info, void* context) {
 void PosixSetFilter(ExceptionFilter filter) {
   Filter = filter;
   static char alternateStack[1 << 16];
-  stack_t stack {};
+  stack_t stack{};
   stack.ss_sp = alternateStack;
   stack.ss_size = sizeof alternateStack;
   struct sigaction action {};

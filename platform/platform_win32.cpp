@@ -94,8 +94,8 @@ std::uint32_t Win32GetFileType(Handle handle) {
 
 Handle Win32CreateFile(const char* name, std::uint32_t access, std::uint32_t share,
                        std::uint32_t disposition) {
-  HANDLE handle = ::CreateFileA(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+  HANDLE handle =
+      ::CreateFileA(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
     return InvalidHandleValue;
@@ -132,10 +132,9 @@ bool TransferAll(HANDLE handle, char* bytes, std::uint64_t count, std::uint64_t*
     std::uint64_t chunk = count - total;
     if (chunk > LargestTransfer) chunk = LargestTransfer;
     DWORD moved = 0;
-    BOOL called = reading
-                      ? ::ReadFile(handle, bytes + total, static_cast<DWORD>(chunk), &moved, nullptr)
-                      : ::WriteFile(handle, bytes + total, static_cast<DWORD>(chunk), &moved,
-                                    nullptr);
+    BOOL called =
+        reading ? ::ReadFile(handle, bytes + total, static_cast<DWORD>(chunk), &moved, nullptr)
+                : ::WriteFile(handle, bytes + total, static_cast<DWORD>(chunk), &moved, nullptr);
     if (!called) {
       const DWORD error = ::GetLastError();
       if (reading && (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)) break;

@@ -28,12 +28,12 @@ class Exception : public TObject {
   std::uintptr_t RaiseAddress = 0;
 };
 
-#define DECLARE_EXCEPTION_CLASS(Class, Base)                         \
-  class Class : public Base {                                        \
-   public:                                                           \
-    static constexpr const char* Name = #Class;                      \
-    using Base::Base;                                                \
-    const char* ClassName() const override { return Name; }          \
+#define DECLARE_EXCEPTION_CLASS(Class, Base)                \
+  class Class : public Base {                               \
+   public:                                                  \
+    static constexpr const char* Name = #Class;             \
+    using Base::Base;                                       \
+    const char* ClassName() const override { return Name; } \
   }
 
 DECLARE_EXCEPTION_CLASS(EOutOfMemory, Exception);
@@ -54,13 +54,13 @@ DECLARE_EXCEPTION_CLASS(EControlC, Exception);
 
 /// A class whose objects also hold the code that caused them; its
 /// constructor makes the message from the code.
-#define DECLARE_CODED_EXCEPTION_CLASS(Class, CodeType, CodeField)    \
-  class Class : public Exception {                                   \
-   public:                                                           \
-    static constexpr const char* Name = #Class;                      \
-    explicit Class(CodeType code);                                   \
-    const char* ClassName() const override { return Name; }          \
-    CodeType CodeField;                                              \
+#define DECLARE_CODED_EXCEPTION_CLASS(Class, CodeType, CodeField) \
+  class Class : public Exception {                                \
+   public:                                                        \
+    static constexpr const char* Name = #Class;                   \
+    explicit Class(CodeType code);                                \
+    const char* ClassName() const override { return Name; }       \
+    CodeType CodeField;                                           \
   }
 
 /// A failed I/O operation; holds the I/O result code that caused it.

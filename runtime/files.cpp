@@ -52,8 +52,7 @@ bool RefuseUnlessFileName(const std::string& name) {
 
 bool IsFileName(const std::string& name) { return name.find('"') == std::string::npos; }
 
-platform::Handle OpenInputFile(const std::string& name, std::uint32_t access,
-                               std::uint32_t share) {
+platform::Handle OpenInputFile(const std::string& name, std::uint32_t access, std::uint32_t share) {
   if (RefuseUnlessFileName(name)) return platform::InvalidHandleValue;
   platform::Handle handle =
       platform::CreateFileA(name.c_str(), access, share, platform::OpenExisting);
@@ -113,9 +112,9 @@ platform::Handle CreateOutputFile(const std::string& name, std::uint32_t access,
 bool OutputNameIsTaken(const std::string& output, const std::string& input) {
   std::uint32_t saved = platform::GetLastError();
   platform::FileIdentity target{};
-  bool taken = platform::QueryFileIdentity(output.c_str(), &target) &&
-               (MustNotOverwrite(target) ||
-                (!target.IsCharDevice && NameDesignates(input, target)));
+  bool taken =
+      platform::QueryFileIdentity(output.c_str(), &target) &&
+      (MustNotOverwrite(target) || (!target.IsCharDevice && NameDesignates(input, target)));
   platform::SetLastError(saved);
   return taken;
 }

@@ -31,8 +31,7 @@ bool IsFileName(const std::string& name);
 /// which file it is, so that no output created later in the run can be it.
 /// On failure: `InvalidHandleValue`, and the system's error number (123 for
 /// a name that is no file name) in the I/O result code.
-platform::Handle OpenInputFile(const std::string& name, std::uint32_t access,
-                               std::uint32_t share);
+platform::Handle OpenInputFile(const std::string& name, std::uint32_t access, std::uint32_t share);
 
 /// Creates the named file, or opens an existing one, with `access` and
 /// `share`; a disk file is then emptied. `type` receives the device type.

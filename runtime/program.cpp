@@ -108,8 +108,8 @@ void RunProgram(int argc, char** argv, MainProcedure mainBlock) {
     HaltWithExceptionReport(error.ClassName(), error.Message.data(), error.Message.size(),
                             error.RaiseAddress);
   } catch (const std::bad_alloc&) {
-    HaltWithExceptionReport(EOutOfMemory::Name, OutOfMemoryMessage,
-                            std::strlen(OutOfMemoryMessage), 0);
+    HaltWithExceptionReport(EOutOfMemory::Name, OutOfMemoryMessage, std::strlen(OutOfMemoryMessage),
+                            0);
   } catch (const std::exception& error) {
     HaltWithExceptionReport(Exception::Name, error.what(), std::strlen(error.what()), 0);
   } catch (...) {
@@ -125,8 +125,7 @@ DICT_NOINLINE void HaltWithStatus(std::int32_t status) {
     std::int32_t code = TakeIOResult();
     char message[32];
     std::size_t length = FormatInOutErrorMessage(message, sizeof message, code);
-    HaltWithExceptionReport(EInOutError::Name, message, length,
-                            CodeOffset(DICT_RETURN_ADDRESS()));
+    HaltWithExceptionReport(EInOutError::Name, message, length, CodeOffset(DICT_RETURN_ADDRESS()));
   }
   platform::ExitProcess(static_cast<std::uint32_t>(status));
 }

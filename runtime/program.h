@@ -51,4 +51,3 @@ enum class StopAlert { Silent, Beep };
 /// asked for, then the end of the run with `ExitStopped`. Closes, frees and
 /// deletes nothing.
 [[noreturn]] void HaltWithMessage(const std::string& message, StopAlert alert);
-

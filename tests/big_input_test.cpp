@@ -29,11 +29,11 @@ bool BigTestsEnabled() {
   return value != nullptr && std::string(value) == "1";
 }
 
-#define SKIP_UNLESS_BIG_TESTS_ENABLED()                                                 \
-  do {                                                                                  \
-    if (!BigTestsEnabled())                                                             \
-      GTEST_SKIP() << "big-input tests are opt-in: set DICT_BIG_TESTS=1 to run them "   \
-                      "(they need about 2.5 GB of memory and 2.5 GB of disk in /tmp)";  \
+#define SKIP_UNLESS_BIG_TESTS_ENABLED()                                                \
+  do {                                                                                 \
+    if (!BigTestsEnabled())                                                            \
+      GTEST_SKIP() << "big-input tests are opt-in: set DICT_BIG_TESTS=1 to run them "  \
+                      "(they need about 2.5 GB of memory and 2.5 GB of disk in /tmp)"; \
   } while (false)
 
 /// Seconds taken by `action`, for the log: the tests assert nothing on time.
@@ -120,7 +120,8 @@ class BigDictionary {
 // EDICT lines of known records (the first two are the worked example).
 const std::string EdictLine1 = "\xB0\xA1\xB0\xA2 [\xA4\xA2\xA4\xA4\xA4\xA6] /to test/";
 const std::string EdictLine2 = "\xB0\xA1 /a/\r";
-const std::string EdictLine3 = "\xB4\xC1\xBB\xFA [\xA4\xAB\xA4\xF3\xA4\xB8] /(n) Chinese characters/kanji/";
+const std::string EdictLine3 =
+    "\xB4\xC1\xBB\xFA [\xA4\xAB\xA4\xF3\xA4\xB8] /(n) Chinese characters/kanji/";
 // ']' at 254 and the first space at 255: both positions at their limit.
 const std::string LimitLine = std::string(253, 'x') + "] /gloss/";
 
@@ -136,14 +137,14 @@ TEST(CorvaneBigInput, IndexesADictionaryLargerThan2GiB) {
     GTEST_SKIP() << "less than 1 GiB free in " << dir.Path();
 
   BigDictionary dictionary;
-  dictionary.FillUpTo(TwoGiB - 10);                  // the next line spans 2^31
+  dictionary.FillUpTo(TwoGiB - 10);  // the next line spans 2^31
   dictionary.Add(EdictLine1, Record(5, 14, 23));
-  dictionary.Add(EdictLine2, Record(3, 0, 7));       // the CR counts in the length
+  dictionary.Add(EdictLine2, Record(3, 0, 7));  // the CR counts in the length
   dictionary.Add(EdictLine3, Record(5, 14, 44));
   dictionary.Add(LimitLine, Record(255, 255, 262));
   dictionary.FillUpTo(TwoGiB + (std::uint64_t{48} << 20));
   dictionary.Add("]a b", Record(3, 2, 4));
-  dictionary.AddTail("AB C");                        // no LF: no record
+  dictionary.AddTail("AB C");  // no LF: no record
   const std::uint64_t size = dictionary.Size();
   ASSERT_GT(size, TwoGiB);
 
@@ -197,8 +198,8 @@ TEST(CorvaneBigInput, IndexesADictionaryLargerThan2GiB) {
   for (const BigLine& line : dictionary.Lines()) {
     if (line.Record.empty()) continue;
     if (index.compare(4 * k, 4, line.Record) != 0 && reported++ < 5) {
-      ADD_FAILURE() << "record " << k << " (line at offset " << line.Offset << "): "
-                    << Hex(index.substr(4 * k, 4)) << ", expected " << Hex(line.Record);
+      ADD_FAILURE() << "record " << k << " (line at offset " << line.Offset
+                    << "): " << Hex(index.substr(4 * k, 4)) << ", expected " << Hex(line.Record);
     }
     ++k;
   }
@@ -232,13 +233,20 @@ TEST(TessmarkBigInput, ConvertsAFileLargerThan2GiB) {
   if (FreeBytes(dir.Path()) < (std::uint64_t{5} << 29))
     GTEST_SKIP() << "less than 2.5 GiB free in " << dir.Path();
   const std::uint64_t zeros = TwoGiB - 3;
-  const std::string tailIn = "\xA4\xA2\xA4\xA4\r\n" "\xB0\xA1\xB4\xC1\r\n" "AB";
-  const std::string tailOut = "\x82\xA0\x82\xA2\r\n" "\x88\x9F\x8A\xBF\r\n" "AB\r\n";
+  const std::string tailIn =
+      "\xA4\xA2\xA4\xA4\r\n"
+      "\xB0\xA1\xB4\xC1\r\n"
+      "AB";
+  const std::string tailOut =
+      "\x82\xA0\x82\xA2\r\n"
+      "\x88\x9F\x8A\xBF\r\n"
+      "AB\r\n";
   ASSERT_TRUE(MakeSparseFile(dir / "big.euc", zeros + tailIn.size(), {{zeros, tailIn}}));
 
   ToolRun run;
-  const double seconds =
-      Timed([&] { run = RunTool(TESSMARK_PATH, {"big.euc", "big.sjs"}, dir.Path()); });
+  const double seconds = Timed([&] {
+    run = RunTool(TESSMARK_PATH, {"big.euc", "big.sjs"}, dir.Path());
+  });
   unlink((dir / "big.euc").c_str());
   std::cout << "[ BigInput ] tessmark on " << zeros + tailIn.size() << " bytes: " << seconds
             << " s\n";
@@ -299,8 +307,9 @@ TEST(TessmarkBigInput, ConvertsASingleLineOf100MiB) {
   WriteFileBytes(dir / "line.euc", input);
 
   ToolRun run;
-  const double seconds =
-      Timed([&] { run = RunTool(TESSMARK_PATH, {"line.euc", "line.sjs"}, dir.Path()); });
+  const double seconds = Timed([&] {
+    run = RunTool(TESSMARK_PATH, {"line.euc", "line.sjs"}, dir.Path());
+  });
   std::cout << "[ BigInput ] tessmark on one line of " << LineBytes << " bytes: " << seconds
             << " s\n";
   EXPECT_EQ(run.ExitStatus, 0) << run.Stdout;

@@ -74,8 +74,8 @@ void RunIndexCases(const std::vector<IndexCase>& cases) {
 TEST(CorvaneIndex, LineFraming) {
   RunIndexCases({
       {"worked example", WorkedExample, WritingDone, WorkedIndex, 0},
-      {"a final line without LF gets no record", WorkedExample + "AB C", WritingDone,
-       WorkedIndex, 0},
+      {"a final line without LF gets no record", WorkedExample + "AB C", WritingDone, WorkedIndex,
+       0},
       {"no LF at all: empty index", "AB C", WritingDone, "", 0},
       {"a lone LF is an empty line", "\n", Invalid, "", 2},
       {"blank line of a CR LF file", "a b\r\n\r\nc d\r\n", Invalid, Record(2, 0, 4), 2},
@@ -88,15 +88,13 @@ TEST(CorvaneIndex, PositionAndLengthLimits) {
   RunIndexCases({
       {"first space at 255", Repeat('a', 254) + " x\n", WritingDone, Record(255, 0, 256), 0},
       {"first space at 256", "a b\n" + Repeat('a', 255) + " x\n", Invalid, Record(2, 0, 3), 2},
-      {"first ']' at 254", "a " + Repeat('x', 251) + "]\n", WritingDone, Record(2, 255, 254),
-       0},
+      {"first ']' at 254", "a " + Repeat('x', 251) + "]\n", WritingDone, Record(2, 255, 254), 0},
       {"first ']' at 255", "a " + Repeat('x', 252) + "]\n", Invalid, "", 2},
       {"']' before the space", "]a b\n", WritingDone, Record(3, 2, 4), 0},
       // The line after the long one proves its length did not wrap.
       {"65,535-byte line", "a " + Repeat('x', 65533) + "\nc d\n", WritingDone,
        Record(2, 0, 65535) + Record(2, 0, 3), 0},
-      {"65,536-byte line", "a b\na " + Repeat('x', 65534) + "\nc d\n", Invalid,
-       Record(2, 0, 3), 2},
+      {"65,536-byte line", "a b\na " + Repeat('x', 65534) + "\nc d\n", Invalid, Record(2, 0, 3), 2},
   });
 }
 
@@ -104,13 +102,11 @@ TEST(CorvaneIndex, ProgressEvery256Records) {
   RunIndexCases({
       {"254 lines: no progress", Repeat(Line20, 254), WritingDone, Repeat(Record20, 254), 0},
       // The 255th LF is at 5,099: 509,900 / 5,100 rounds down to 99.
-      {"255 lines", Repeat(Line20, 255), Progress(99) + WritingDone, Repeat(Record20, 255),
-       0},
+      {"255 lines", Repeat(Line20, 255), Progress(99) + WritingDone, Repeat(Record20, 255), 0},
       // After the 255th, 511th and 767th records, not every 255: LFs at
       // 5,099, 10,219 and 15,339 of 15,340 bytes.
-      {"767 lines", Repeat(Line20, 767),
-       Progress(33) + Progress(66) + Progress(99) + WritingDone, Repeat(Record20, 767),
-       0},
+      {"767 lines", Repeat(Line20, 767), Progress(33) + Progress(66) + Progress(99) + WritingDone,
+       Repeat(Record20, 767), 0},
       // The message continues the progress line; 509,900 / 6,200 is 82.
       {"line 300 invalid", Repeat(Line20, 299) + BadLine20 + Repeat(Line20, 10),
        Progress(82) + Invalid, Repeat(Record20, 299), 2},
@@ -146,8 +142,8 @@ TEST(CorvaneNames, ExtraArgumentsAreIgnored) {
 TEST(CorvaneNames, ExtensionIsKept) {
   ScratchDirectory scratch;
   WriteFileBytes(scratch / "edict.txt", WorkedExample);
-  EXPECT_TRUE(Ran(RunCorvane(scratch, {"edict.txt"}),
-                  Banner + Loading("edict.txt") + WritingDone, 0));
+  EXPECT_TRUE(
+      Ran(RunCorvane(scratch, {"edict.txt"}), Banner + Loading("edict.txt") + WritingDone, 0));
   EXPECT_EQ(ReadFileBytes(scratch / "edict.txt.IND"), WorkedIndex);
   EXPECT_FALSE(FileExists(scratch / "edict.IND"));
 }
@@ -228,8 +224,8 @@ TEST(CorvaneStops, ExistingIndexIsReplacedEvenWhenALaterLineStops) {
     ScratchDirectory scratch;
     WriteFileBytes(scratch / "dict", c.Dictionary);
     WriteFileBytes(scratch / "dict.IND", Repeat('\xFF', 100));
-    EXPECT_TRUE(Ran(RunCorvane(scratch, {"dict"}), Banner + Loading("dict") + c.AfterLoading,
-                    c.Status));
+    EXPECT_TRUE(
+        Ran(RunCorvane(scratch, {"dict"}), Banner + Loading("dict") + c.AfterLoading, c.Status));
     EXPECT_TRUE(SameBytes(ReadFileBytes(scratch / "dict.IND"), c.Index, "index"));
   }
 }

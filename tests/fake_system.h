@@ -48,13 +48,27 @@ class FakeSystem {
  public:
   /// The entries of the table, by which calls are logged and made to fail.
   enum class Call {
-    GetCommandLineA, GetArgumentAsGiven, GetModuleFileNameA, GetStdHandle, GetFileType,
-    CreateFileA, ReadFile, WriteFile, GetFileSizeEx, SetEndOfFile, CloseHandle, DeleteFileA,
-    GetFileInformationByHandle, QueryFileIdentity, MessageBeep, MessageBoxA,
-    SetUnhandledExceptionFilter, GetModuleHandleA, ExitProcess,
+    GetCommandLineA,
+    GetArgumentAsGiven,
+    GetModuleFileNameA,
+    GetStdHandle,
+    GetFileType,
+    CreateFileA,
+    ReadFile,
+    WriteFile,
+    GetFileSizeEx,
+    SetEndOfFile,
+    CloseHandle,
+    DeleteFileA,
+    GetFileInformationByHandle,
+    QueryFileIdentity,
+    MessageBeep,
+    MessageBoxA,
+    SetUnhandledExceptionFilter,
+    GetModuleHandleA,
+    ExitProcess,
     Count  // how many there are
   };
-
 
   /// One call served, as the log keeps it.
   struct Request {
@@ -279,8 +293,8 @@ class FakeSystem {
 
   /// `ReadFile` and `WriteFile`; a request is made up only for the log, so
   /// that a benchmark without one measures little more than the copy.
-  bool Transfer(Call kind, platform::Handle handle, char* to, const char* from,
-                std::uint64_t count, std::uint64_t* done) {
+  bool Transfer(Call kind, platform::Handle handle, char* to, const char* from, std::uint64_t count,
+                std::uint64_t* done) {
     const Fault* fault = Meet(kind);
     OpenFile* open = Find(handle);
     const bool reading = kind == Call::ReadFile;
@@ -346,9 +360,7 @@ class FakeSystem {
     return fake;
   }
 
-  static const char* GetCommandLineA() {
-    return Notice(Call::GetCommandLineA).CommandLine.c_str();
-  }
+  static const char* GetCommandLineA() { return Notice(Call::GetCommandLineA).CommandLine.c_str(); }
   static const char* GetArgumentAsGiven(std::int32_t index) {
     Notice(Call::GetArgumentAsGiven, static_cast<std::uint32_t>(index));
     return nullptr;
@@ -384,8 +396,8 @@ class FakeSystem {
     const std::uint32_t type = request.Value;
     return fake.Answer(std::move(request), error, type);
   }
-  static platform::Handle CreateFileA(const char* name, std::uint32_t access,
-                                      std::uint32_t share, std::uint32_t disposition) {
+  static platform::Handle CreateFileA(const char* name, std::uint32_t access, std::uint32_t share,
+                                      std::uint32_t disposition) {
     FakeSystem& fake = Current();
     const Fault* fault = fake.Meet(Call::CreateFileA);
     Request request{Call::CreateFileA, name};
@@ -408,9 +420,8 @@ class FakeSystem {
     const platform::Handle handle = request.Handle;
     fake.Answer(std::move(request), 0, handle);
     // Left after the log, which could otherwise change it.
-    platform::SetLastError(exists && disposition == platform::OpenAlways
-                               ? platform::ErrorAlreadyExists
-                               : 0);
+    platform::SetLastError(
+        exists && disposition == platform::OpenAlways ? platform::ErrorAlreadyExists : 0);
     return handle;
   }
   static bool ReadFile(platform::Handle handle, void* buffer, std::uint64_t count,

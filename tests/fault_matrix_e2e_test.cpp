@@ -138,7 +138,8 @@ class HeldFifo {
     std::string bytes;
     char chunk[4096];
     ssize_t got;
-    while ((got = read(fd_, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(got));
+    while ((got = read(fd_, chunk, sizeof chunk)) > 0)
+      bytes.append(chunk, static_cast<std::size_t>(got));
     return bytes;
   }
   /// Closes the test's end: once the program holds the only other end, its
@@ -503,7 +504,7 @@ bool WaitUntilLocked(const std::string& path, ToolProcess& holder) {
 /// What the first run is doing when the second starts, and so which file it
 /// holds.
 enum class Holder {
-  TessmarkWritingOutput,    // out.sjs, its input a FIFO that the test feeds
+  TessmarkWritingOutput,     // out.sjs, its input a FIFO that the test feeds
   CorvaneLoadingDictionary,  // LongName, its console a full pipe
   CorvaneWritingIndex,       // x.IND, its console a full pipe
 };
@@ -574,9 +575,8 @@ TEST_P(FaultMatrixTwoRuns, ASecondRunNeverEmptiesWhatTheFirstHolds) {
     case Holder::CorvaneLoadingDictionary:
     case Holder::CorvaneWritingIndex:
       held = row.First == Holder::CorvaneWritingIndex ? "x.IND" : LongName;
-      first = std::make_unique<ToolProcess>(
-          CORVANE_PATH, Names{held == LongName ? LongName : "x"}, dir.Path(),
-          StdoutTarget::FullPipe);
+      first = std::make_unique<ToolProcess>(CORVANE_PATH, Names{held == LongName ? LongName : "x"},
+                                            dir.Path(), StdoutTarget::FullPipe);
       ASSERT_TRUE(WaitUntilLocked(dir / held, *first));
       break;
   }

@@ -62,7 +62,7 @@ struct FaultCase {
   // captures the absolute code address it names and the kind of the access.
   const char* MessagePattern;
   const char* Unavailable;  // why the machine cannot produce the fault, or null
-  const char* AccessKind;  // what an access violation's message says it was
+  const char* AccessKind;   // what an access violation's message says it was
 };
 
 const FaultCase FaultCases[] = {

@@ -32,8 +32,8 @@ TEST(FaultSite, A64FaultStatusRecord) {
   const struct {
     std::uint64_t Status;
     bool Writes;
-  } statuses[] = {{0x92000046, true}, {0x92000006, false}, {0x92000146, false},
-                  {0x82000006, false}};
+  } statuses[] = {
+      {0x92000046, true}, {0x92000006, false}, {0x92000146, false}, {0x82000006, false}};
   for (const auto& c : statuses) {
     std::vector<unsigned char> records;
     AddRecord(records, FloatingPoint, 528);

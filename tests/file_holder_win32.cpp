@@ -30,14 +30,14 @@ int main(int argc, char** argv) {
   }
   DWORD access = Rights(argv[2], GENERIC_READ, GENERIC_WRITE);
   DWORD share = Rights(argv[3], FILE_SHARE_READ, FILE_SHARE_WRITE);
-  HANDLE held = CreateFileA(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE held =
+      CreateFileA(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (held == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "file_holder: cannot open %s (error %lu)\n", argv[1], GetLastError());
     return 3;
   }
-  HANDLE marker = CreateFileA(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE marker =
+      CreateFileA(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (marker == INVALID_HANDLE_VALUE) return 4;
   CloseHandle(marker);
   Sleep(60000);

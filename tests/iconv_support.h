@@ -30,8 +30,10 @@ class Iconv {
     std::size_t fromLeft = in.size();
     char* to = out.data();
     std::size_t toLeft = out.size();
-    if (iconv(handle_, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
-    if (iconv(handle_, nullptr, nullptr, &to, &toLeft) == static_cast<std::size_t>(-1)) return false;
+    if (iconv(handle_, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1))
+      return false;
+    if (iconv(handle_, nullptr, nullptr, &to, &toLeft) == static_cast<std::size_t>(-1))
+      return false;
     out.resize(out.size() - toLeft);
     return true;
   }
@@ -43,10 +45,10 @@ class Iconv {
 // Skips the test when `iconv` cannot convert for want of the modules under
 // an emulator, where the C library looks for the target's character-set
 // modules, which a cross toolchain does not install; fails it anywhere else.
-#define SKIP_UNLESS_ICONV_USABLE(iconv)                                                  \
-  do {                                                                                   \
-    if (UnderEmulator() && !(iconv).Usable())                                        \
+#define SKIP_UNLESS_ICONV_USABLE(iconv)                                                   \
+  do {                                                                                    \
+    if (UnderEmulator() && !(iconv).Usable())                                             \
       GTEST_SKIP() << "iconv cannot convert EUC-JP to SHIFT_JIS under the emulator (the " \
-                      "target's character-set modules are not installed here)";         \
-    ASSERT_TRUE((iconv).Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";    \
+                      "target's character-set modules are not installed here)";           \
+    ASSERT_TRUE((iconv).Usable()) << "iconv cannot convert EUC-JP to SHIFT_JIS here";     \
   } while (false)

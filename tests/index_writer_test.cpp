@@ -35,8 +35,8 @@ struct ScanCase {
   bool valid = ScanLine(reinterpret_cast<const std::uint8_t*>(c.Line.data()), c.Line.size(),
                         spacePos, bracketEnd);
   if (valid != c.Valid) {
-    return ::testing::AssertionFailure() << c.Note << " (" << c.Line.size() << " bytes): "
-                                         << (valid ? "accepted" : "refused");
+    return ::testing::AssertionFailure()
+           << c.Note << " (" << c.Line.size() << " bytes): " << (valid ? "accepted" : "refused");
   }
   if (valid && (spacePos != c.SpacePos || bracketEnd != c.BracketEnd)) {
     return ::testing::AssertionFailure()
@@ -84,7 +84,10 @@ TEST(ScanLine, RefusesLinesWithoutSpace) {
       {"empty line", "", false, 0, 0},
       {"blank line of a CR LF file", "\r", false, 0, 0},
       {"tab is not a space", "a\tb", false, 0, 0},
-      {"two-byte EUC-JP space is not a space", "\xA1\xA1" "b", false, 0, 0},
+      {"two-byte EUC-JP space is not a space",
+       "\xA1\xA1"
+       "b",
+       false, 0, 0},
       {"a ']' alone", "]", false, 0, 0},
   };
   for (const ScanCase& c : cases) EXPECT_TRUE(Scans(c));

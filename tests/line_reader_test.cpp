@@ -118,8 +118,7 @@ struct ModelRun {
 /// checks against the plain model), so that what differs here can only be
 /// the reading, the pieces and the requests; it is written with CR LF
 /// through a 128-byte buffer that goes out when full and at the end.
-ModelRun ModelConversion(const std::string& input, bool charDevice = false,
-                         int writesLeft = -1) {
+ModelRun ModelConversion(const std::string& input, bool charDevice = false, int writesLeft = -1) {
   ModelRun run;
   std::string block;
   std::size_t position = 0;
@@ -200,7 +199,8 @@ std::vector<std::string> HandMadeInputs() {
       "abc\r\ndef\r\n",
       "\r\r\n\r",
       "a\nb\r\nc\n\r",
-      "ab\x1A" "cd\r\n",
+      "ab\x1A"
+      "cd\r\n",
       "\x1A",
       "line\r\n\x1A\r\nafter",
       "\xA4\xA2\xA4\r\n\xB0\xA1\xB0",

@@ -10,9 +10,9 @@
 // waits until the client has read everything and closes its end, which is
 // the end of the client's input. With `disconnect` it disconnects the
 // client before closing, as a server that goes on serving others does; the
-// client's next read then fails with ERROR_PIPE_NOT_CONNECTED. The helper ends when every instance has
-// served its client, or after a minute. When a pipe cannot be created it
-// exits with status 3 and the system's error number on standard error.
+// client's next read then fails with ERROR_PIPE_NOT_CONNECTED. The helper ends when every instance
+// has served its client, or after a minute. When a pipe cannot be created it exits with status 3
+// and the system's error number on standard error.
 #include <windows.h>
 
 #include <cstdio>
@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
   std::vector<HANDLE> threads;
   for (int i = 0; i < instances; ++i) {
     HANDLE pipe = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, instances,
-                                   4096, 4096, 0, nullptr);
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, instances, 4096,
+                                   4096, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
       std::fprintf(stderr, "pipe_server: cannot create %s (error %lu)\n", name.c_str(),
                    GetLastError());
@@ -70,8 +70,8 @@ int main(int argc, char** argv) {
     }
     threads.push_back(CreateThread(nullptr, 0, Serve, pipe, 0, nullptr));
   }
-  HANDLE marker = CreateFileA(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE marker =
+      CreateFileA(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (marker == INVALID_HANDLE_VALUE) return 4;
   CloseHandle(marker);
   WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, 60000);

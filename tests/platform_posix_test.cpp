@@ -145,7 +145,7 @@ TEST_F(PosixBackend, OpensKeepFilesOffTheStandardDescriptorsAndNeverEmptyThem) {
     platform::Handle handle;
     Log calls;
     std::uint32_t lastError;  // after the open
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"a read waits for a FIFO's writer: no O_NONBLOCK", platform::GenericRead,
        platform::OpenExisting, {}, S_IFIFO, 7, {"open f", "fstat 7"}, 0},
@@ -203,7 +203,7 @@ TEST_F(PosixBackend, RefusedOpensCloseWhatTheyOpenedAndSayWhy) {
     mode_t mode;
     std::deque<Answer> fcntls;
     std::uint32_t error;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"a directory is no file", platform::GenericRead, S_IFDIR, {}, platform::ErrorAccessDenied},
       {"a FIFO read and written by the process itself would block for ever",
@@ -238,7 +238,7 @@ TEST_F(PosixBackend, TranslatesEveryErrnoOfTheTable) {
   const struct {
     int error;
     std::uint32_t code;
-  // clang-format off
+    // clang-format off
   } table[] = {
       {ENOENT, 2},   {ENOTDIR, 3},   {EMFILE, 4},   {ENFILE, 4},        {EACCES, 5},
       {EPERM, 5},    {EISDIR, 5},    {EBADF, 6},    {ENOMEM, 8},        {EROFS, 19},
@@ -336,8 +336,8 @@ TEST_F(PosixBackend, LargeRequestsGoInPiecesOfAtMostOneGibibyte) {
   Fake = FakeSystem{};
   EXPECT_TRUE(platform::WriteFile(5, buffer, 2 * gib + 3, &done));
   EXPECT_EQ(done, 2 * gib + 3);
-  EXPECT_EQ(Fake.Log, (Log{"write " + std::to_string(gib), "write " + std::to_string(gib),
-                           "write 3"}));
+  EXPECT_EQ(Fake.Log,
+            (Log{"write " + std::to_string(gib), "write " + std::to_string(gib), "write 3"}));
 }
 
 // Queries that are interrupted are asked again; identities carry what the

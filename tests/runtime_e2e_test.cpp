@@ -67,15 +67,15 @@ ToolRun RunScript(const std::string& program, const std::string& script,
   if (bytes.size() % record.size() == 0 && bytes == Repeat(record, bytes.size() / record.size())) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "not whole records: " << bytes.size() << " bytes, ending "
-                                       << Hex(bytes.substr(bytes.size() < 80 ? 0 : bytes.size() - 80));
+  return ::testing::AssertionFailure()
+         << "not whole records: " << bytes.size() << " bytes, ending "
+         << Hex(bytes.substr(bytes.size() < 80 ? 0 : bytes.size() - 80));
 }
 
 /// `text` ends in the report of an exception of `className` with `message`;
 /// the address differs between builds, so only its form is checked.
 ::testing::AssertionResult EndsInReport(const std::string& text, const std::string& module,
-                                        const std::string& className,
-                                        const std::string& message) {
+                                        const std::string& className, const std::string& message) {
   const std::string head = "Exception " + className + " in module " + module + " at ";
   const std::string tail = ".\n" + message + "\r\n";
   std::size_t at = text.rfind(head);
@@ -86,8 +86,8 @@ ToolRun RunScript(const std::string& program, const std::string& script,
     shaped = (digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F');
   }
   if (shaped) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "no report of " << className << " (" << message
-                                       << ") at the end of [" << text << "]";
+  return ::testing::AssertionFailure()
+         << "no report of " << className << " (" << message << ") at the end of [" << text << "]";
 }
 
 // ---------------------------------------------- closed and redirected streams
@@ -97,9 +97,8 @@ ToolRun RunScript(const std::string& program, const std::string& script,
 TEST(RuntimeStreams, ClosedStandardErrorNeverReceivesTheIndex) {
   ScratchDirectory dir;
   WriteFileBytes(dir / "x", Repeat(Line, 400000));
-  ToolRun run = RunScript(CORVANE_PATH,
-                          "\"$0\" x 2>&- | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}",
-                          dir.Path());
+  ToolRun run = RunScript(
+      CORVANE_PATH, "\"$0\" x 2>&- | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}", dir.Path());
   ASSERT_FALSE(run.TimedOut);
   EXPECT_EQ(run.ExitStatus, 1);
   EXPECT_TRUE(OnlyRecords(ReadFileBytes(dir / "x.IND"), Record));
@@ -132,7 +131,7 @@ TEST(RuntimeStreams, RefusesToMakeTheFileAStandardStreamWritesTo) {
     std::string file;
     std::string fileAfter;
     std::string stdoutAfter;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"corvane, standard output on the index", CORVANE_PATH, "\"$0\" x > x.IND", "x.IND",
        CorvaneBanner + Loading("x") + OpenError("x.IND"), ""},
@@ -172,7 +171,7 @@ TEST(RuntimeStreams, InputAndOutputOnTheSamePipeAreRefused) {
     std::string script;
     int status;
     std::string console;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"one FIFO", "mkfifo f && exec \"$0\" f f", 2, Refuses("f")},
       {"standard input twice", "echo x | \"$0\" /dev/stdin /dev/stdin", 2,
@@ -202,7 +201,7 @@ TEST(RuntimeStreams, RefusesANameThatComesToDesignateAFileInUse) {
     std::string script;
     std::string console;
     std::string log;  // what the file "log" holds afterwards
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"a FIFO input on descriptor 3",
        "mkfifo f; (printf 'x\\r\\n' > f &); exec \"$0\" f /dev/fd/3", Refuses("/dev/fd/3"),
@@ -245,9 +244,9 @@ TEST(RuntimeLimits, FileSizeLimitGivesAReportNotASilentDeath) {
     WriteFileBytes(dir / "x", Repeat(Line, 2000));
     WriteFileBytes(dir / "in.euc", Repeat(Text, 2000));
     // Standard output goes to a pipe, which the limit does not bound.
-    ToolRun run = RunScript(c.program,
-                            "ulimit -f 2; \"$0\" " + c.arguments + " | cat; exit ${PIPESTATUS[0]}",
-                            dir.Path());
+    ToolRun run =
+        RunScript(c.program, "ulimit -f 2; \"$0\" " + c.arguments + " | cat; exit ${PIPESTATUS[0]}",
+                  dir.Path());
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitStatus, 1);
     EXPECT_TRUE(EndsInReport(run.Stdout, c.module, "EInOutError", "I/O error 223."));
@@ -269,8 +268,9 @@ TEST(RuntimeLimits, TheLastFlushIsChecked) {
     WriteFileBytes(dir / "x", Line);
     WriteFileBytes(dir / "in.euc", Text);
     ToolRun run = RunScript(c.program,
-                            "{ sleep 0.3; \"$0\" " + c.arguments + "; } | true; "
-                            "exit ${PIPESTATUS[0]}",
+                            "{ sleep 0.3; \"$0\" " + c.arguments +
+                                "; } | true; "
+                                "exit ${PIPESTATUS[0]}",
                             dir.Path());
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitStatus, 1);
@@ -312,9 +312,9 @@ TEST(RuntimeLimits, ExhaustedMemoryIsReportedNeverAborted) {
   const std::string preload = "LD_PRELOAD=" FAILING_MALLOC_PATH " FAIL_MALLOC_ABOVE=65536 ";
 
   // A long argument makes the command line outgrow the limit.
-  ToolRun startup = RunScript(TESSMARK_PATH,
-                              preload + "exec \"$0\" \"$(head -c 100000 /dev/zero | tr '\\0' a)\"",
-                              dir.Path());
+  ToolRun startup =
+      RunScript(TESSMARK_PATH, preload + "exec \"$0\" \"$(head -c 100000 /dev/zero | tr '\\0' a)\"",
+                dir.Path());
   ASSERT_FALSE(startup.TimedOut);
   EXPECT_EQ(startup.ExitStatus, 203);
   EXPECT_EQ(startup.Stdout, "");
@@ -335,11 +335,11 @@ enum class LimitedRun { LoaderFailed, Normal, Reported };
 /// program ends a run: normally, with the EOutOfMemory report and status 1,
 /// or with the runtime error report alone and status 203; or that the
 /// system loader itself failed (status 127 and its own message).
-LimitedRun RunUnderLimit(const ToolCase& tool, const std::string& success,
-                         const std::string& limit, const std::string& directory) {
+LimitedRun RunUnderLimit(const ToolCase& tool, const std::string& success, const std::string& limit,
+                         const std::string& directory) {
   SCOPED_TRACE(std::string(tool.what) + " under ulimit " + limit);
-  ToolRun run = RunScript(tool.program, "ulimit " + limit + "; exec \"$0\" " + tool.arguments,
-                          directory);
+  ToolRun run =
+      RunScript(tool.program, "ulimit " + limit + "; exec \"$0\" " + tool.arguments, directory);
   EXPECT_FALSE(run.TimedOut);
   if (run.ExitStatus == 127 && run.Stdout.empty() &&
       (run.Stderr.find("error while loading shared libraries") != std::string::npos ||
@@ -426,7 +426,7 @@ TEST(RuntimeFifos, InputWaitsForAWriterThatComesLate) {
     std::string fed;
     int status;
     std::string console;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"tessmark converts what arrives", TESSMARK_PATH, {"f", "out.sjs"}, Text, 0,
        tessmark_text::Success},
@@ -522,8 +522,7 @@ TEST(RuntimeModuleName, TheReportNamesTheProgramsFile) {
       ASSERT_GT(program.size(), 256u);
     }
     WriteFileBytes(dir / "in.euc", Text);
-    ToolRun run =
-        RunScript(dir / c.started, "exec \"$0\" in.euc out.sjs > /dev/full", dir.Path());
+    ToolRun run = RunScript(dir / c.started, "exec \"$0\" in.euc out.sjs > /dev/full", dir.Path());
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitStatus, 1);
     EXPECT_TRUE(EndsInReport(run.Stderr, c.module, "EInOutError", "I/O error 112."));
@@ -544,7 +543,7 @@ class PseudoTerminal {
     }
     if (name != nullptr) name_ = name;
     if (!name_.empty()) terminal_ = open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios mode {};
+    termios mode{};
     if (terminal_ >= 0 && tcgetattr(terminal_, &mode) == 0) {
       cfmakeraw(&mode);
       tcsetattr(terminal_, TCSANOW, &mode);
@@ -591,7 +590,7 @@ TEST(RuntimeAlert, CorvaneBeepsOnATerminalWhenItStops) {
     int status;
     std::string console;
     std::string terminal;  // what standard error's terminal receives
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"corvane stops: a missing dictionary", CORVANE_PATH, "missing", 2,
        CorvaneBanner + OpenError("missing"), "\a"},
@@ -607,8 +606,8 @@ TEST(RuntimeAlert, CorvaneBeepsOnATerminalWhenItStops) {
     ASSERT_TRUE(terminal.IsOpen()) << "no pseudo-terminal: " << std::strerror(errno);
     ScratchDirectory dir;
     WriteFileBytes(dir / "x", Line);
-    ToolRun run = RunScript(c.program, "exec \"$0\" " + c.arguments + " 2>" + terminal.Name(),
-                            dir.Path());
+    ToolRun run =
+        RunScript(c.program, "exec \"$0\" " + c.arguments + " 2>" + terminal.Name(), dir.Path());
     ASSERT_FALSE(run.TimedOut);
     EXPECT_EQ(run.ExitStatus, c.status);
     EXPECT_EQ(run.Stdout, c.console);

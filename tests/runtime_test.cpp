@@ -348,8 +348,8 @@ TEST(RuntimeErrors, InOutErrorMessages) {
 void ExpectReport(const char* className, std::uintptr_t address, const std::string& message,
                   const std::string& report) {
   char out[256];
-  const std::size_t length = FormatExceptionReport(out, sizeof out, className, "tessmark",
-                                                   address, message.data(), message.size());
+  const std::size_t length = FormatExceptionReport(out, sizeof out, className, "tessmark", address,
+                                                   message.data(), message.size());
   EXPECT_TRUE(SameBytes(std::string(out, length), report));
 }
 
@@ -360,7 +360,7 @@ TEST(RuntimeReport, ExceptionReportText) {
     std::uintptr_t address;
     std::string message;
     std::string tail;  // what follows "Exception E in module tessmark at "
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {0, "Done.", "00000000.\nDone."},            // ends in a full stop: no second one
       {0xABCDEF, "", "00ABCDEF.\n"},               // empty: no full stop at all

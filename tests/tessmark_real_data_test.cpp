@@ -146,8 +146,8 @@ std::string Around(const std::string& bytes, std::size_t at) {
       std::size_t at = 0;
       while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
       failure << "\n  line " << piece.Number << " (checked against "
-              << (piece.ByModel ? "the model" : "iconv") << "), first difference at byte "
-              << at << "\n    input    ..." << Around(original.substr(originalAt, piece.Length), at)
+              << (piece.ByModel ? "the model" : "iconv") << "), first difference at byte " << at
+              << "\n    input    ..." << Around(original.substr(originalAt, piece.Length), at)
               << "\n    actual   ..." << Around(got, at) << "\n    expected ..."
               << Around(want, at);
       if (++reported == 5) break;
@@ -209,9 +209,9 @@ TEST_P(TessmarkRealData, ConvertsEachLineOfTheCrLfVersion) {
   const Expectation expected = Expect(crlf, iconv);
   EXPECT_EQ(expected.Lines, originalLines);
   EXPECT_TRUE(MatchesExpectation(output, expected, original));
-  std::cout << "[ RealData ] " << dictionary.Name << " (" << crlf.size() << " bytes CR LF): "
-            << expected.Lines << " lines, " << expected.ByIconv << " checked against iconv, "
-            << expected.ByModel << " against the model\n";
+  std::cout << "[ RealData ] " << dictionary.Name << " (" << crlf.size()
+            << " bytes CR LF): " << expected.Lines << " lines, " << expected.ByIconv
+            << " checked against iconv, " << expected.ByModel << " against the model\n";
 }
 
 // The unmodified file has no CR: it is one line, LF bytes kept in place,

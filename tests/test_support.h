@@ -56,9 +56,8 @@ inline ::testing::AssertionResult SameBytes(const std::string& got, const std::s
     return (from > 0 ? "..." : "") + Hex(bytes.substr(std::min(from, bytes.size()), 48));
   };
   return ::testing::AssertionFailure()
-         << what << " differ at byte " << at << " (sizes " << got.size() << " and "
-         << want.size() << ")\n  actual   [" << window(got) << "]\n  expected ["
-         << window(want) << "]";
+         << what << " differ at byte " << at << " (sizes " << got.size() << " and " << want.size()
+         << ")\n  actual   [" << window(got) << "]\n  expected [" << window(want) << "]";
 }
 
 // --- Index records ------------------------------------------------------------
@@ -74,8 +73,8 @@ struct DecodedRecord {
 };
 
 inline void PrintTo(const DecodedRecord& record, std::ostream* out) {
-  *out << "{SpacePos " << record.SpacePos << ", BracketEnd " << record.BracketEnd
-       << ", LineLength " << record.LineLength << "}";
+  *out << "{SpacePos " << record.SpacePos << ", BracketEnd " << record.BracketEnd << ", LineLength "
+       << record.LineLength << "}";
 }
 
 /// The four bytes of a record.
@@ -88,7 +87,9 @@ inline std::string Record(unsigned spacePos, unsigned bracketEnd, unsigned lineL
 inline std::vector<DecodedRecord> DecodeRecords(const std::string& index) {
   std::vector<DecodedRecord> records;
   for (std::size_t k = 0; k + 4 <= index.size(); k += 4) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(index[k + i])); };
+    auto byte = [&](std::size_t i) {
+      return static_cast<unsigned>(static_cast<unsigned char>(index[k + i]));
+    };
     records.push_back(DecodedRecord{byte(0), byte(1), byte(2) | (byte(3) << 8)});
   }
   return records;
@@ -104,7 +105,8 @@ inline const std::string Banner =
     "Lines are written with CR LF; bytes outside JIS X 0208 pass unchanged.\n"
     "\r\n";
 inline const std::string Success = Banner + "Converting... done!\r\n";
-inline const std::string Usage = Banner + "USAGE: Tessmark inputfilename.euc outputfilename.sjs\n\r\n";
+inline const std::string Usage =
+    Banner + "USAGE: Tessmark inputfilename.euc outputfilename.sjs\n\r\n";
 
 /// A file that could not be opened or created stops the run.
 inline std::string Refuses(const std::string& name) {
@@ -115,7 +117,9 @@ inline std::string Refuses(const std::string& name) {
 
 namespace corvane_text {
 
-inline const std::string Banner = "Corvane Test v0.2\n" "\r\n";
+inline const std::string Banner =
+    "Corvane Test v0.2\n"
+    "\r\n";
 inline const std::string WritingDone = "\rWriting... done!\r\n";
 inline const std::string Invalid = "Invalid dictionary format.\r\n";
 
@@ -146,9 +150,9 @@ inline ::testing::AssertionResult IsIOReport(const std::string& text, const std:
     shaped = (digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F');
   }
   if (shaped) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "not [" << before << "] and the report of I/O error "
-                                       << code << " in " << module << ": [" << text << "] ("
-                                       << Hex(text) << ")";
+  return ::testing::AssertionFailure()
+         << "not [" << before << "] and the report of I/O error " << code << " in " << module
+         << ": [" << text << "] (" << Hex(text) << ")";
 }
 
 // --- Installed data ----------------------------------------------------------------
@@ -161,10 +165,10 @@ inline bool InCi() {
 
 // Skips the test when the file `path` is absent, or fails it in CI, which
 // installs the Debian packages `packages`.
-#define SKIP_UNLESS_INSTALLED(path, packages)                                              \
-  do {                                                                                     \
-    if (!std::filesystem::exists(path)) {                                                  \
-      if (InCi()) FAIL() << (path) << " is missing; CI installs it (" packages ")";        \
+#define SKIP_UNLESS_INSTALLED(path, packages)                                                  \
+  do {                                                                                         \
+    if (!std::filesystem::exists(path)) {                                                      \
+      if (InCi()) FAIL() << (path) << " is missing; CI installs it (" packages ")";            \
       GTEST_SKIP() << (path) << " is not installed (Debian " packages "); this test needs it"; \
-    }                                                                                      \
+    }                                                                                          \
   } while (false)

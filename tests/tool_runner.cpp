@@ -52,8 +52,7 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& argu
 }
 
 ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& directory, StdoutTarget target,
-                         ProgramMachine machine)
+                         const std::string& directory, StdoutTarget target, ProgramMachine machine)
     : target_(target) {
   std::vector<std::string> command =
       machine == ProgramMachine::Target ? TargetCommand(program) : std::vector{program};

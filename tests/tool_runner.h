@@ -7,10 +7,10 @@
 
 /// Where the program's standard output goes.
 enum class StdoutTarget {
-  File,     // a regular file, read back afterwards (the usual case)
-  Pipe,     // a pipe drained by the test
-  Closed,   // descriptor 1 closed
-  DevFull,  // /dev/full: every write fails with "no space"
+  File,        // a regular file, read back afterwards (the usual case)
+  Pipe,        // a pipe drained by the test
+  Closed,      // descriptor 1 closed
+  DevFull,     // /dev/full: every write fails with "no space"
   BrokenPipe,  // a pipe whose read end is closed before the program starts
   FullPipe,    // a pipe the test has filled: the program's first write waits
                // until `Finish` drains it (Linux only)
@@ -32,8 +32,8 @@ bool UnderEmulator();
 struct ToolRun {
   std::string Stdout;
   std::string Stderr;
-  int ExitStatus = -1;  // -1 when the program did not exit normally
-  int Signal = 0;       // the signal that ended the program, or 0
+  int ExitStatus = -1;    // -1 when the program did not exit normally
+  int Signal = 0;         // the signal that ended the program, or 0
   bool TimedOut = false;  // killed because it outlived its time limit
 };
 

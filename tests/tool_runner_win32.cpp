@@ -18,9 +18,7 @@
 
 namespace {
 
-int FromHandle(HANDLE handle) {
-  return static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
-}
+int FromHandle(HANDLE handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 
 HANDLE ToHandle(int value) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(value)); }
 

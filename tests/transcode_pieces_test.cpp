@@ -35,9 +35,8 @@ std::string InPieces(const std::string& line, const std::vector<std::size_t>& cu
     const bool lineComplete = k == cuts.size();
     const std::string piece = carried + line.substr(from, to - from);
     std::string converted(piece.size() + 16, '\x5A');  // room for a canary
-    const std::size_t done =
-        TranscodePiece(Data(piece), piece.size(), reinterpret_cast<std::uint8_t*>(converted.data()),
-                       lineComplete);
+    const std::size_t done = TranscodePiece(
+        Data(piece), piece.size(), reinterpret_cast<std::uint8_t*>(converted.data()), lineComplete);
     EXPECT_TRUE(done == piece.size() || (!lineComplete && done + 1 == piece.size()))
         << "piece [" << Hex(piece) << "] gave " << done;
     EXPECT_EQ(converted.substr(piece.size()), std::string(16, '\x5A'))
@@ -58,10 +57,9 @@ std::string InPieces(const std::string& line, const std::vector<std::size_t>& cu
 /// bytes of every row, second bytes around the cell limits, the bytes
 /// 0x7F-0xA0 and 0xFF.
 std::string RandomLine(std::mt19937& random, std::size_t length) {
-  static const std::uint8_t Notable[] = {0x00, 0x0A, 0x1A, 0x20, 0x7E, 0x7F, 0x80, 0x8E, 0x8F,
-                                          0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8,
-                                          0xA9, 0xAF, 0xB0, 0xCF, 0xDE, 0xDF, 0xE0, 0xF3, 0xF4,
-                                          0xF5, 0xFE, 0xFF};
+  static const std::uint8_t Notable[] = {
+      0x00, 0x0A, 0x1A, 0x20, 0x7E, 0x7F, 0x80, 0x8E, 0x8F, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5,
+      0xA6, 0xA7, 0xA8, 0xA9, 0xAF, 0xB0, 0xCF, 0xDE, 0xDF, 0xE0, 0xF3, 0xF4, 0xF5, 0xFE, 0xFF};
   std::string line;
   while (line.size() < length) {
     switch (random() % 4) {

@@ -173,10 +173,10 @@ TEST_P(Win32ShareModes, OpenFailsExactlyWhereTheModesConflict) {
   EXPECT_EQ(run.ExitStatus, 2);
   std::string held = c.Held;
   if (c.Corvane) {
-    EXPECT_EQ(run.Stdout, corvane_text::Banner +
-                              (held == "x" ? corvane_text::OpenError("x")
-                                           : corvane_text::Loading("x") +
-                                                 corvane_text::OpenError("x.IND")));
+    EXPECT_EQ(run.Stdout,
+              corvane_text::Banner +
+                  (held == "x" ? corvane_text::OpenError("x")
+                               : corvane_text::Loading("x") + corvane_text::OpenError("x.IND")));
   } else {
     EXPECT_EQ(run.Stdout, tessmark_text::Refuses(held));
   }
@@ -325,7 +325,7 @@ TEST(Win32NamedPipe, InputIsReadToThePipesEnd) {
   const struct {
     const char* Note;
     int Instances;
-    std::string Prefix;  // the pipe's name follows
+    std::string Prefix;            // the pipe's name follows
     const char* Ending = "close";  // or "disconnect": the server disconnects first
   } cases[] = {
       {"one instance", 1, "\\\\.\\pipe\\"},
@@ -347,8 +347,7 @@ TEST(Win32NamedPipe, InputIsReadToThePipesEnd) {
     const std::string name =
         "tessmark-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++served);
     ToolProcess server(FullPath(PIPE_SERVER_PATH),
-                       {name, std::to_string(c.Instances), "data", "ready", c.Ending},
-                       dir.Path());
+                       {name, std::to_string(c.Instances), "data", "ready", c.Ending}, dir.Path());
     ASSERT_TRUE(MarkerAppears(server, dir / "ready"));
     ToolRun run = RunTool(TESSMARK_PATH, {c.Prefix + name, "out.sjs"}, dir.Path());
     EXPECT_EQ(run.ExitStatus, 0);
@@ -394,8 +393,8 @@ TEST(Win32Threads, StartUpStartsNoThread) {
   ToolRun run = RunTool(FAULT_RAISER_PATH, {"threads"}, dir.Path());
   EXPECT_EQ(run.ExitStatus, 0);
   std::smatch counts;
-  ASSERT_TRUE(std::regex_match(run.Stdout, counts,
-                               std::regex("before the fault ([0-9]+) ([0-9]+)\r\n")))
+  ASSERT_TRUE(
+      std::regex_match(run.Stdout, counts, std::regex("before the fault ([0-9]+) ([0-9]+)\r\n")))
       << run.Stdout;
   EXPECT_EQ(counts[2], counts[1]) << "threads after start-up, and before";
 }
