@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds and runs every test, in lanes: the normal build (native), the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer
-# (sanitize), a short fuzzing smoke run (fuzz), what a user gets (ship), the
-# cross builds for arm64, s390x and armhf under QEMU, and the Windows build
-# under Wine (win32).
+# Builds and runs every test, in lanes: the layout of the C++ files
+# (format), the normal build (native), the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (sanitize), a short
+# fuzzing smoke run (fuzz), what a user gets (ship), the cross builds for
+# arm64, s390x and armhf under QEMU, and the Windows build under Wine
+# (win32).
 #
 #   bash tests/run.sh               every lane, in the order above
 #   bash tests/run.sh LANE...       the named lanes only
@@ -19,7 +20,7 @@
 # ctest --preset LANE); the fuzz and ship lanes run their own scripts.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-lanes=(native sanitize fuzz ship arm64 s390x armhf win32)
+lanes=(format native sanitize fuzz ship arm64 s390x armhf win32)
 in_ci=false
 [ "${CI:-}" = true ] && in_ci=true
 
@@ -27,6 +28,21 @@ in_ci=false
 # Each lane runs in a subshell of its own under `set -e`, from the top of the
 # checkout: its first failing command fails the lane, and nothing it sets
 # (a trap, Wine's variables) reaches the next lane.
+
+# Every C++ file laid out as .clang-format says (clang-format 14); the files
+# are those git tracks, or every .cpp and .h outside the build directories
+# in a checkout without git.
+lane_format() {
+  needs format clang-format
+  local files
+  if git -C "$top" rev-parse --git-dir >/dev/null 2>&1; then
+    files=$(git -C "$top" ls-files '*.cpp' '*.h')
+  else
+    files=$(find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
+  fi
+  # shellcheck disable=SC2086
+  clang-format --dry-run -Werror $files
+}
 
 # The normal build. The big-input tests take about half a minute here; CI
 # runs them in the normal build only (under the sanitizers they would take
@@ -117,11 +133,11 @@ needs() {
   done
   [ ${#missing[@]} = 0 ] && return 0
   if $in_ci; then
-    echo "The $name build needs $* (CI installs them); missing: ${missing[*]}" >&2
+    echo "The $name lane needs $* (CI installs them); missing: ${missing[*]}" >&2
     echo "${missing[*]} missing, which CI requires" >"$results/$lane.why"
     exit 1
   fi
-  echo "Skipping the $name build: ${missing[*]} missing"
+  echo "Skipping the $name lane: ${missing[*]} missing"
   echo "${missing[*]} missing" >"$results/$lane.why"
   exit 0
 }
