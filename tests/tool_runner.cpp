@@ -129,22 +129,13 @@ bool ToolProcess::Reap(bool wait) {
   return true;
 }
 
-bool ToolProcess::HasEnded() { return Reap(false); }
-
 ToolRun ToolProcess::Finish(int limitSeconds) {
-  using Clock = std::chrono::steady_clock;
-  const bool limited = limitSeconds > 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limitSeconds);
-  auto millisecondsLeft = [&]() -> int {
-    if (!limited) return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-  };
+  const Deadline deadline(limitSeconds);
   ToolRun run;
   // Drain the pipe until every writer has closed it, or the time is up.
   while (pipeRead_ >= 0) {
     pollfd ready{pipeRead_, POLLIN, 0};
-    int wait = millisecondsLeft();
+    int wait = deadline.MillisecondsLeft();
     if (wait == 0) break;
     int count = poll(&ready, 1, wait);
     if (count < 0 && errno == EINTR) continue;
@@ -155,11 +146,11 @@ ToolRun ToolProcess::Finish(int limitSeconds) {
     if (got <= 0) break;
     run.Stdout.append(chunk, static_cast<std::size_t>(got));
   }
-  if (!limited) {
+  if (!deadline.Limited()) {
     Reap(true);
   } else {
     while (!Reap(false)) {
-      if (millisecondsLeft() == 0) {
+      if (deadline.MillisecondsLeft() == 0) {
         kill(child_, SIGKILL);
         Reap(true);
         run.TimedOut = true;

@@ -2,6 +2,7 @@
 // standard output redirected, and gives back what it printed and its status.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,20 @@ struct ToolRun {
 /// /dev/null; standard error is a file, read back.
 ToolRun RunTool(const std::string& program, const std::vector<std::string>& arguments,
                 const std::string& directory, StdoutTarget target = StdoutTarget::File);
+
+/// The time a run may take: `limitSeconds` from when it is made, or no
+/// limit for 0.
+class Deadline {
+ public:
+  explicit Deadline(int limitSeconds);
+  bool Limited() const { return limited_; }
+  /// Milliseconds left: -1 without a limit, 0 once the time is up.
+  int MillisecondsLeft() const;
+
+ private:
+  bool limited_;
+  std::chrono::steady_clock::time_point end_;
+};
 
 /// A program running in the background, for tests that act while it runs
 /// (feeding a FIFO, for instance) or that must not wait on it for ever. The

@@ -158,13 +158,9 @@ bool ToolProcess::Reap(bool wait) {
   return true;
 }
 
-bool ToolProcess::HasEnded() { return Reap(false); }
-
 ToolRun ToolProcess::Finish(int limitSeconds) {
-  using Clock = std::chrono::steady_clock;
-  const bool limited = limitSeconds > 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limitSeconds);
-  auto timeIsUp = [&] { return limited && Clock::now() >= deadline; };
+  const Deadline deadline(limitSeconds);
+  auto timeIsUp = [&] { return deadline.MillisecondsLeft() == 0; };
   ToolRun run;
   // Drain the pipe until every writer has closed it, or the time is up.
   while (pipeRead_ != -1 && !timeIsUp()) {
@@ -179,7 +175,7 @@ ToolRun ToolProcess::Finish(int limitSeconds) {
     if (!ReadFile(ToHandle(pipeRead_), chunk, sizeof chunk, &got, nullptr) || got == 0) break;
     run.Stdout.append(chunk, got);
   }
-  while (!Reap(!limited)) {
+  while (!Reap(!deadline.Limited())) {
     if (timeIsUp()) {
       TerminateProcess(ToHandle(child_), 255);
       Reap(true);
