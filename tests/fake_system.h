@@ -291,6 +291,15 @@ class FakeSystem {
     return 0;
   }
 
+  /// Counts a call of `kind` on `handle` that needs `access` (0: none); the
+  /// open handle, or nullptr, and the error that refuses the call, or 0.
+  std::pair<OpenFile*, std::uint32_t> OnHandle(Call kind, platform::Handle handle,
+                                               std::uint32_t access = 0) {
+    const Fault* fault = Meet(kind);
+    OpenFile* open = Find(handle);
+    return {open, Refusal(fault, open, access)};
+  }
+
   /// `ReadFile` and `WriteFile`; a request is made up only for the log, so
   /// that a benchmark without one measures little more than the copy.
   bool Transfer(Call kind, platform::Handle handle, char* to, const char* from, std::uint64_t count,
@@ -388,10 +397,8 @@ class FakeSystem {
   }
   static std::uint32_t GetFileType(platform::Handle handle) {
     FakeSystem& fake = Current();
-    const Fault* fault = fake.Meet(Call::GetFileType);
-    const OpenFile* open = fake.Find(handle);
+    const auto [open, error] = fake.OnHandle(Call::GetFileType, handle);
     Request request{Call::GetFileType, {}, handle};
-    const std::uint32_t error = fake.Refusal(fault, open);
     request.Value = error == 0 ? open->Target->Type : platform::FileTypeUnknown;
     const std::uint32_t type = request.Value;
     return fake.Answer(std::move(request), error, type);
@@ -436,17 +443,13 @@ class FakeSystem {
   }
   static bool GetFileSizeEx(platform::Handle handle, std::int64_t* size) {
     FakeSystem& fake = Current();
-    const Fault* fault = fake.Meet(Call::GetFileSizeEx);
-    const OpenFile* open = fake.Find(handle);
-    const std::uint32_t error = fake.Refusal(fault, open);
+    const auto [open, error] = fake.OnHandle(Call::GetFileSizeEx, handle);
     if (error == 0) *size = static_cast<std::int64_t>(open->Target->Bytes.size());
     return fake.Answer(Request{Call::GetFileSizeEx, {}, handle}, error);
   }
   static bool SetEndOfFile(platform::Handle handle) {
     FakeSystem& fake = Current();
-    const Fault* fault = fake.Meet(Call::SetEndOfFile);
-    const OpenFile* open = fake.Find(handle);
-    const std::uint32_t error = fake.Refusal(fault, open, platform::GenericWrite);
+    const auto [open, error] = fake.OnHandle(Call::SetEndOfFile, handle, platform::GenericWrite);
     if (error == 0) {
       std::string& bytes = open->Target->Bytes;
       bytes.resize(std::min(bytes.size(), static_cast<std::size_t>(open->Position)));
@@ -455,9 +458,7 @@ class FakeSystem {
   }
   static bool CloseHandle(platform::Handle handle) {
     FakeSystem& fake = Current();
-    const Fault* fault = fake.Meet(Call::CloseHandle);
-    OpenFile* open = fake.Find(handle);
-    const std::uint32_t error = fake.Refusal(fault, open);
+    const auto [open, error] = fake.OnHandle(Call::CloseHandle, handle);
     // Logged while the handle still names its file.
     const bool closed = fake.Answer(Request{Call::CloseHandle, {}, handle}, error);
     if (closed) open->IsOpen = false;

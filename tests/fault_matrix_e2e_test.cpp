@@ -153,15 +153,22 @@ class HeldFifo {
   int fd_;
 };
 
-/// Waits until the program has taken every byte waiting in `fifo`, or has
-/// ended, or the time limit is up. Gives whether the bytes were taken.
-bool WaitUntilTaken(HeldFifo& fifo, ToolProcess& tool) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TimeLimit);
-  while (fifo.Pending() > 0) {
-    if (tool.HasEnded() || std::chrono::steady_clock::now() > deadline) return false;
+/// Waits until `done()` holds, while `tool` runs and the time limit lasts.
+/// Gives whether it came to hold.
+template <typename Condition>
+bool WaitWhileRunning(ToolProcess& tool, Condition done) {
+  const Deadline deadline(TimeLimit);
+  while (!done()) {
+    if (tool.HasEnded() || deadline.MillisecondsLeft() == 0) return done();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  return fifo.Pending() == 0;
+  return true;
+}
+
+/// Waits until the program has taken every byte waiting in `fifo`. Gives
+/// whether the bytes were taken.
+bool WaitUntilTaken(HeldFifo& fifo, ToolProcess& tool) {
+  return WaitWhileRunning(tool, [&] { return fifo.Pending() <= 0; }) && fifo.Pending() == 0;
 }
 
 // --- The matrix ---------------------------------------------------------------
@@ -481,22 +488,15 @@ TEST(FaultMatrixFifo, TessmarkWritesIntoAFifoThatHasAReader) {
 
 // --- Two runs at once ------------------------------------------------------
 
-/// Waits until some process holds a lock on the file at `path` (created by
-/// `holder` if need be), or `holder` has ended, or the time limit is up.
-/// Gives whether the lock appeared.
-bool WaitUntilLocked(const std::string& path, ToolProcess& holder) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TimeLimit);
-  while (!holder.HasEnded() && std::chrono::steady_clock::now() < deadline) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0) {
-      // Each line names the locked file as MAJOR:MINOR:INODE in its sixth field.
-      const std::string inode = ":" + std::to_string(info.st_ino) + " ";
-      std::ifstream locks("/proc/locks");
-      for (std::string line; std::getline(locks, line);) {
-        if (line.find(inode) != std::string::npos) return true;
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+/// Whether some process holds a lock on the file at `path`.
+bool IsLocked(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  // Each line names the locked file as MAJOR:MINOR:INODE in its sixth field.
+  const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    if (line.find(inode) != std::string::npos) return true;
   }
   return false;
 }
@@ -577,7 +577,7 @@ TEST_P(FaultMatrixTwoRuns, ASecondRunNeverEmptiesWhatTheFirstHolds) {
       held = row.First == Holder::CorvaneWritingIndex ? "x.IND" : LongName;
       first = std::make_unique<ToolProcess>(CORVANE_PATH, Names{held == LongName ? LongName : "x"},
                                             dir.Path(), StdoutTarget::FullPipe);
-      ASSERT_TRUE(WaitUntilLocked(dir / held, *first));
+      ASSERT_TRUE(WaitWhileRunning(*first, [&] { return IsLocked(dir / held); }));
       break;
   }
   const std::string heldBytes = ReadFileBytes(dir / held);

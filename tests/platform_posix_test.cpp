@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -366,26 +367,19 @@ TEST_F(PosixBackend, QueriesRetryInterruptionsAndTellCharacterDevices) {
 
 // ------------------------------------------------------------ fault handlers
 
-/// What setting up the fault handlers asked of the system.
-struct HandlerSetup {
-  int AlternateStackAnswer = 0;  // what the fake sigaltstack answers
-  std::size_t AlternateStackSize = 0;
-  std::vector<int> Signals;  // each sigaction's signal and flags
-  std::vector<int> Flags;
-} Asked;
+int StackAnswer = 0;  // what the fake sigaltstack answers
+std::size_t StackSize = 0;
+std::vector<std::pair<int, int>> HandlersSet;  // each sigaction's signal and flags
 
 int FakeSigaltstack(const stack_t* stack, stack_t*) {
-  Asked.AlternateStackSize = stack->ss_size;
-  if (Asked.AlternateStackAnswer != 0) errno = ENOMEM;
-  return Asked.AlternateStackAnswer;
+  StackSize = stack->ss_size;
+  if (StackAnswer != 0) errno = ENOMEM;
+  return StackAnswer;
 }
 int FakeSigaction(int signal, const struct sigaction* action, struct sigaction*) {
-  Asked.Signals.push_back(signal);
-  Asked.Flags.push_back(action->sa_flags);
+  HandlersSet.emplace_back(signal, action->sa_flags & (SA_SIGINFO | SA_RESETHAND | SA_ONSTACK));
   return 0;
 }
-
-void IgnoreFault(const platform::ExceptionRecord&) {}
 
 // The handler of every fault signal runs on a stack of its own, where a
 // stack overflow can still be reported. Should the system refuse that stack,
@@ -395,15 +389,15 @@ TEST_F(PosixBackend, FaultHandlersRunOnTheirOwnStackWhereTheSystemGivesOne) {
   SystemCalls.Sigaction = FakeSigaction;
   for (int answer : {0, -1}) {
     SCOPED_TRACE(answer == 0 ? "the stack is given" : "the stack is refused");
-    Asked = HandlerSetup{};
-    Asked.AlternateStackAnswer = answer;
-    platform::SetUnhandledExceptionFilter(IgnoreFault);
-    EXPECT_GT(Asked.AlternateStackSize, 0u);
-    EXPECT_EQ(Asked.Signals, (std::vector<int>{SIGSEGV, SIGBUS, SIGFPE, SIGILL}));
-    for (int flags : Asked.Flags) {
-      EXPECT_EQ(flags & (SA_SIGINFO | SA_RESETHAND), SA_SIGINFO | SA_RESETHAND);
-      EXPECT_EQ((flags & SA_ONSTACK) != 0, answer == 0);
-    }
+    StackAnswer = answer;
+    StackSize = 0;
+    HandlersSet.clear();
+    platform::SetUnhandledExceptionFilter([](const platform::ExceptionRecord&) {});
+    EXPECT_GT(StackSize, 0u);
+    const int flags = SA_SIGINFO | SA_RESETHAND | (answer == 0 ? SA_ONSTACK : 0);
+    EXPECT_EQ(HandlersSet,
+              (std::vector<std::pair<int, int>>{
+                  {SIGSEGV, flags}, {SIGBUS, flags}, {SIGFPE, flags}, {SIGILL, flags}}));
   }
 }
 

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -531,22 +530,16 @@ TEST(RuntimeModuleName, TheReportNamesTheProgramsFile) {
 
 // ---------------------------------------------------------------- the alert
 
-/// A pseudo-terminal in raw mode, both sides held open by the test: a shell
+/// A pseudo-terminal, both sides held open by the test: a shell
 /// can send a stream to its terminal side by name, and what is written there
 /// stays to be read from the controlling side after the writer has ended.
 class PseudoTerminal {
  public:
   PseudoTerminal() : controller_(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-    const char* name = nullptr;
-    if (controller_ >= 0 && grantpt(controller_) == 0 && unlockpt(controller_) == 0) {
-      name = ptsname(controller_);
-    }
-    if (name != nullptr) name_ = name;
-    if (!name_.empty()) terminal_ = open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios mode{};
-    if (terminal_ >= 0 && tcgetattr(terminal_, &mode) == 0) {
-      cfmakeraw(&mode);
-      tcsetattr(terminal_, TCSANOW, &mode);
+    if (controller_ < 0 || grantpt(controller_) != 0 || unlockpt(controller_) != 0) return;
+    if (const char* name = ptsname(controller_)) {
+      name_ = name;
+      terminal_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
   }
   ~PseudoTerminal() {
